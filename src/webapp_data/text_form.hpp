@@ -1,0 +1,34 @@
+// Building blocks of the one-line text form (`__repr__`) of the records.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace norvik_auth::webapp_data {
+
+/// Appends `text` (valid UTF-8) in double quotes, escaping quotes, backslashes, control,
+/// format, private-use, unassigned, separator (except U+0020) and grapheme-extending characters.
+void append_quoted(std::string& out, std::string_view text);
+
+void append_text_value(std::string& out, std::int64_t value);
+void append_text_value(std::string& out, std::uint64_t value);
+void append_text_value(std::string& out, bool value);
+inline void append_text_value(std::string& out, const std::string& value) {
+    append_quoted(out, value);
+}
+
+/// "None", or "Some(" + the value's text form + ")".
+template <class T>
+void append_text_value(std::string& out, const std::optional<T>& value) {
+    if (!value) {
+        out += "None";
+        return;
+    }
+    out += "Some(";
+    append_text_value(out, *value);
+    out += ')';
+}
+
+}  // namespace norvik_auth::webapp_data
