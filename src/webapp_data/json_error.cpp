@@ -1,5 +1,44 @@
-// PLACEHOLDER (owner: main). Temporary so that the module links while the decoder is written.
+// Wording of JSON decoding failures and their diagnostic text form.
 #include "webapp_data/json_error.hpp"
+
+#include "webapp_data/text_form.hpp"
+
 namespace norvik_auth::webapp_data {
-std::string JsonError::debug_text() const { return "Error(\"" + message_ + "\")"; }
+
+std::string JsonError::debug_text() const {
+    std::string out = "Error(";
+    append_quoted(out, message_);
+    out += ", line: ";
+    out += std::to_string(line_);
+    out += ", column: ";
+    out += std::to_string(column_);
+    out += ')';
+    return out;
 }
+
+std::string_view message(Syntax syntax) {
+    switch (syntax) {
+        case Syntax::EofWhileParsingList: return "EOF while parsing a list";
+        case Syntax::EofWhileParsingObject: return "EOF while parsing an object";
+        case Syntax::EofWhileParsingString: return "EOF while parsing a string";
+        case Syntax::EofWhileParsingValue: return "EOF while parsing a value";
+        case Syntax::ExpectedColon: return "expected `:`";
+        case Syntax::ExpectedListCommaOrEnd: return "expected `,` or `]`";
+        case Syntax::ExpectedObjectCommaOrEnd: return "expected `,` or `}`";
+        case Syntax::ExpectedSomeIdent: return "expected ident";
+        case Syntax::ExpectedSomeValue: return "expected value";
+        case Syntax::InvalidEscape: return "invalid escape";
+        case Syntax::InvalidNumber: return "invalid number";
+        case Syntax::NumberOutOfRange: return "number out of range";
+        case Syntax::ControlCharacterWhileParsingString:
+            return "control character (\\u0000-\\u001F) found while parsing a string";
+        case Syntax::KeyMustBeAString: return "key must be a string";
+        case Syntax::LoneLeadingSurrogateInHexEscape: return "lone leading surrogate in hex escape";
+        case Syntax::TrailingComma: return "trailing comma";
+        case Syntax::TrailingCharacters: return "trailing characters";
+        case Syntax::UnexpectedEndOfHexEscape: return "unexpected end of hex escape";
+    }
+    return "unknown syntax error";
+}
+
+}  // namespace norvik_auth::webapp_data

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <exception>
 #include <string>
+#include <string_view>
 
 namespace norvik_auth::webapp_data {
 
@@ -26,5 +27,30 @@ private:
     std::size_t line_;
     std::size_t column_;
 };
+
+/// The syntax failures of the decoder; `message` gives their fixed wording.
+enum class Syntax {
+    EofWhileParsingList,
+    EofWhileParsingObject,
+    EofWhileParsingString,
+    EofWhileParsingValue,
+    ExpectedColon,
+    ExpectedListCommaOrEnd,
+    ExpectedObjectCommaOrEnd,
+    ExpectedSomeIdent,
+    ExpectedSomeValue,
+    InvalidEscape,
+    InvalidNumber,
+    NumberOutOfRange,
+    ControlCharacterWhileParsingString,
+    KeyMustBeAString,
+    LoneLeadingSurrogateInHexEscape,
+    TrailingComma,
+    TrailingCharacters,
+    UnexpectedEndOfHexEscape,
+};
+
+/// The fixed text of a syntax failure.
+std::string_view message(Syntax syntax);
 
 }  // namespace norvik_auth::webapp_data

@@ -1,0 +1,272 @@
+// The object and array forms of a record, and the decoding of its member values.
+#include "webapp_data/record_decoder.hpp"
+
+#include <limits>
+
+#include "webapp_data/json_error.hpp"
+#include "webapp_data/json_reader.hpp"
+#include "webapp_data/text_form.hpp"
+
+namespace norvik_auth::webapp_data {
+
+namespace {
+
+// A record-level failure (missing or repeated member, short array) whose position is only
+// known once the enclosing bracket has been looked at.
+struct RecordRuleError {
+    std::string message;
+};
+
+bool is_required(const FieldTarget& target) {
+    return std::holds_alternative<std::int64_t*>(target) ||
+           std::holds_alternative<std::string*>(target);
+}
+
+// The found value, taken whole when it is a scalar, described for an invalid-type failure;
+// positioned just past it.
+JsonError invalid_type(JsonReader& reader, std::string_view expected) {
+    std::string found;
+    std::string scratch;
+    switch (reader.skip_whitespace()) {
+        case JsonReader::kEnd: return reader.peek_error(Syntax::EofWhileParsingValue);
+        case 'n': reader.eat(); reader.expect_ident("ull"); found = "null"; break;
+        case 't': reader.eat(); reader.expect_ident("rue"); found = "boolean `true`"; break;
+        case 'f': reader.eat(); reader.expect_ident("alse"); found = "boolean `false`"; break;
+        case '-': reader.eat(); found = reader.parse_number(false).description(); break;
+        case '"':
+            reader.eat();
+            reader.parse_string(scratch);
+            found = "string ";
+            append_quoted(found, scratch);
+            break;
+        case '[': found = "sequence"; break;
+        case '{': found = "map"; break;
+        default: {
+            const int c = reader.peek();
+            if (c >= '0' && c <= '9') {
+                found = reader.parse_number(true).description();
+                break;
+            }
+            return reader.peek_error(Syntax::ExpectedSomeValue);
+        }
+    }
+    return reader.peek_error("invalid type: " + found + ", expected " + std::string(expected));
+}
+
+std::int64_t decode_i64(JsonReader& reader) {
+    const int c = reader.skip_whitespace();
+    if (c == JsonReader::kEnd) throw reader.peek_error(Syntax::EofWhileParsingValue);
+    JsonNumber number;
+    if (c == '-') {
+        reader.eat();
+        number = reader.parse_number(false);
+    } else if (c >= '0' && c <= '9') {
+        number = reader.parse_number(true);
+    } else {
+        throw invalid_type(reader, "i64");
+    }
+    switch (number.kind) {
+        case JsonNumber::Kind::Negative: return number.negative_value;
+        case JsonNumber::Kind::Unsigned:
+            if (number.unsigned_value <= std::numeric_limits<std::int64_t>::max()) {
+                return static_cast<std::int64_t>(number.unsigned_value);
+            }
+            throw reader.peek_error("invalid value: " + number.description() + ", expected i64");
+        case JsonNumber::Kind::Float: break;
+    }
+    throw reader.peek_error("invalid type: " + number.description() + ", expected i64");
+}
+
+void decode_text(JsonReader& reader, std::string& out) {
+    const int c = reader.skip_whitespace();
+    if (c == JsonReader::kEnd) throw reader.peek_error(Syntax::EofWhileParsingValue);
+    if (c != '"') throw invalid_type(reader, "a string");
+    reader.eat();
+    reader.parse_string(out);
+}
+
+// `null` makes an optional empty; anything else is decoded as the value itself.
+bool take_null(JsonReader& reader) {
+    if (reader.skip_whitespace() != 'n') return false;
+    reader.eat();
+    reader.expect_ident("ull");
+    return true;
+}
+
+bool decode_bool(JsonReader& reader) {
+    const int c = reader.skip_whitespace();
+    if (c == JsonReader::kEnd) throw reader.peek_error(Syntax::EofWhileParsingValue);
+    if (c == 't') {
+        reader.eat();
+        reader.expect_ident("rue");
+        return true;
+    }
+    if (c == 'f') {
+        reader.eat();
+        reader.expect_ident("alse");
+        return false;
+    }
+    throw invalid_type(reader, "a boolean");
+}
+
+void decode_field(JsonReader& reader, const FieldTarget& target) {
+    struct Visitor {
+        JsonReader& reader;
+        void operator()(std::int64_t* out) const { *out = decode_i64(reader); }
+        void operator()(std::string* out) const { decode_text(reader, *out); }
+        void operator()(std::optional<bool>* out) const {
+            if (take_null(reader)) {
+                out->reset();
+            } else {
+                *out = decode_bool(reader);
+            }
+        }
+        void operator()(std::optional<std::string>* out) const {
+            if (take_null(reader)) {
+                out->reset();
+            } else {
+                decode_text(reader, out->emplace());
+            }
+        }
+    };
+    std::visit(Visitor{reader}, target);
+}
+
+void decode_object(JsonReader& reader, std::span<const FieldBinding> fields) {
+    std::uint32_t seen = 0;  // bit i: member i has occurred
+    std::string key;
+    bool first = true;
+    for (;;) {
+        int c = reader.skip_whitespace();
+        if (c == JsonReader::kEnd) throw reader.peek_error(Syntax::EofWhileParsingObject);
+        if (c == '}') break;
+        if (first) {
+            first = false;
+            if (c != '"') throw reader.peek_error(Syntax::KeyMustBeAString);
+        } else if (c == ',') {
+            reader.eat();
+            c = reader.skip_whitespace();
+            if (c == '}') throw reader.peek_error(Syntax::TrailingComma);
+            if (c == JsonReader::kEnd) throw reader.peek_error(Syntax::EofWhileParsingValue);
+            if (c != '"') throw reader.peek_error(Syntax::KeyMustBeAString);
+        } else {
+            throw reader.peek_error(Syntax::ExpectedObjectCommaOrEnd);
+        }
+        reader.eat();
+        reader.parse_string(key);
+
+        std::size_t index = 0;
+        while (index < fields.size() && fields[index].name != key) ++index;
+        const bool known = index < fields.size();
+        if (known && (seen >> index & 1u)) {
+            throw RecordRuleError{"duplicate field `" + std::string(fields[index].name) + "`"};
+        }
+
+        const int colon = reader.skip_whitespace();
+        if (colon == JsonReader::kEnd) throw reader.peek_error(Syntax::EofWhileParsingObject);
+        if (colon != ':') throw reader.peek_error(Syntax::ExpectedColon);
+        reader.eat();
+
+        if (known) {
+            decode_field(reader, fields[index].target);
+            seen |= 1u << index;
+        } else {
+            reader.skip_value();
+        }
+    }
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        if (!(seen >> i & 1u) && is_required(fields[i].target)) {
+            throw RecordRuleError{"missing field `" + std::string(fields[i].name) + "`"};
+        }
+    }
+}
+
+void decode_array(JsonReader& reader, std::string_view record_name,
+                  std::span<const FieldBinding> fields) {
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        int c = reader.skip_whitespace();
+        if (c == JsonReader::kEnd) throw reader.peek_error(Syntax::EofWhileParsingList);
+        if (c == ']') {
+            throw RecordRuleError{"invalid length " + std::to_string(i) + ", expected struct " +
+                                  std::string(record_name) + " with " +
+                                  std::to_string(fields.size()) + " elements"};
+        }
+        if (i > 0) {
+            if (c != ',') throw reader.peek_error(Syntax::ExpectedListCommaOrEnd);
+            reader.eat();
+            c = reader.skip_whitespace();
+            if (c == ']') throw reader.peek_error(Syntax::TrailingComma);
+            if (c == JsonReader::kEnd) throw reader.peek_error(Syntax::EofWhileParsingValue);
+        }
+        decode_field(reader, fields[i].target);
+    }
+}
+
+// The closing bracket is looked at even when the record's own rules failed, and a record-rule
+// failure is positioned only after that look.
+void close_array(JsonReader& reader, bool record_failed) {
+    const int c = reader.skip_whitespace();
+    if (c == ']') {
+        reader.eat();
+        return;
+    }
+    if (c == ',') {
+        reader.eat();
+        const int after = reader.skip_whitespace();
+        if (record_failed) return;
+        throw reader.peek_error(after == ']' ? Syntax::TrailingComma : Syntax::TrailingCharacters);
+    }
+    if (record_failed) return;
+    throw reader.peek_error(c == JsonReader::kEnd ? Syntax::EofWhileParsingList
+                                                  : Syntax::TrailingCharacters);
+}
+
+void close_object(JsonReader& reader, bool record_failed) {
+    const int c = reader.skip_whitespace();
+    if (c == '}') {
+        reader.eat();
+        return;
+    }
+    if (record_failed) return;
+    throw reader.peek_error(c == ',' ? Syntax::TrailingComma
+                            : c == JsonReader::kEnd ? Syntax::EofWhileParsingObject
+                                                    : Syntax::TrailingCharacters);
+}
+
+}  // namespace
+
+void decode_record(std::string_view json, std::string_view record_name,
+                   std::span<const FieldBinding> fields) {
+    JsonReader reader(json);
+    const int c = reader.skip_whitespace();
+    if (c == JsonReader::kEnd) throw reader.peek_error(Syntax::EofWhileParsingValue);
+    if (c != '[' && c != '{') throw invalid_type(reader, "struct " + std::string(record_name));
+
+    reader.eat();
+    const bool is_array = c == '[';
+    try {
+        if (is_array) {
+            decode_array(reader, record_name, fields);
+        } else {
+            decode_object(reader, fields);
+        }
+    } catch (const RecordRuleError& e) {
+        if (is_array) {
+            close_array(reader, true);
+        } else {
+            close_object(reader, true);
+        }
+        throw reader.peek_error(e.message);
+    }
+    if (is_array) {
+        close_array(reader, false);
+    } else {
+        close_object(reader, false);
+    }
+
+    if (reader.skip_whitespace() != JsonReader::kEnd) {
+        throw reader.peek_error(Syntax::TrailingCharacters);
+    }
+}
+
+}  // namespace norvik_auth::webapp_data
