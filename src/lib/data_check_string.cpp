@@ -1,0 +1,74 @@
+// The text the init-data signature covers, built from the decoded pairs.
+#include "lib/data_check_string.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <string_view>
+#include <vector>
+
+namespace norvik_auth::lib {
+namespace {
+
+/// Walks the line name + "=" + value of a pair without building it.
+class LineCursor {
+public:
+    explicit LineCursor(const FieldEntries::value_type& entry)
+        : pieces_{entry.first, "=", entry.second} {
+        skip_empty();
+    }
+    bool done() const { return index_ == pieces_.size(); }
+    std::string_view chunk() const { return pieces_[index_]; }
+    void advance(std::size_t count) {
+        pieces_[index_].remove_prefix(count);
+        skip_empty();
+    }
+
+private:
+    void skip_empty() {
+        while (index_ < pieces_.size() && pieces_[index_].empty()) ++index_;
+    }
+
+    std::array<std::string_view, 3> pieces_;
+    std::size_t index_ = 0;
+};
+
+/// Bytewise order of the two lines as unsigned bytes; a proper prefix sorts first.
+bool line_less(const FieldEntries::value_type* a, const FieldEntries::value_type* b) {
+    LineCursor left(*a);
+    LineCursor right(*b);
+    while (!left.done() && !right.done()) {
+        const std::size_t count = std::min(left.chunk().size(), right.chunk().size());
+        // char_traits<char> compares as unsigned char.
+        const int order = left.chunk().substr(0, count).compare(right.chunk().substr(0, count));
+        if (order != 0) return order < 0;
+        left.advance(count);
+        right.advance(count);
+    }
+    return left.done() && !right.done();
+}
+
+}  // namespace
+
+std::string build_data_check_string(const FieldEntries& fields) {
+    std::vector<const FieldEntries::value_type*> lines;
+    std::size_t size = 0;
+    for (const auto& entry : fields) {
+        if (entry.first == "hash" || entry.second.empty()) continue;
+        lines.push_back(&entry);
+        size += entry.first.size() + 1 + entry.second.size() + 1;
+    }
+    std::sort(lines.begin(), lines.end(), line_less);
+
+    std::string text;
+    text.reserve(size);
+    for (const auto* line : lines) {
+        if (!text.empty()) text += '\n';
+        text += line->first;
+        text += '=';
+        text += line->second;
+    }
+    return text;
+}
+
+}  // namespace norvik_auth::lib
