@@ -1,0 +1,80 @@
+// Argument conversions: `str` as UTF-8 and key sequences as bytes, with their error rules.
+#include "binding/argument_conversion.hpp"
+
+#include <algorithm>
+
+#include "binding/py_error.hpp"
+#include "binding/py_ref.hpp"
+
+namespace norvik_auth::binding {
+namespace {
+
+// A sequence's length is only a hint for reserving; a lying __len__ must not make us allocate.
+constexpr Py_ssize_t kMaxReservedKeyBytes = 4096;
+
+[[noreturn]] void throw_wrong_kind(PyObject* object, const char* name, std::string_view target) {
+    throw_error(PyExc_TypeError,
+                std::string("argument '") + name + "': " + conversion_error_text(object, target));
+}
+
+std::span<const std::uint8_t> byte_span(const char* data, Py_ssize_t size) {
+    return {reinterpret_cast<const std::uint8_t*>(data), static_cast<std::size_t>(size)};
+}
+
+}  // namespace
+
+std::string_view utf8_argument(PyObject* object, const char* name) {
+    if (!PyUnicode_Check(object)) throw_wrong_kind(object, name, "PyString");
+    Py_ssize_t size = 0;
+    // The interpreter caches the UTF-8 form inside the string object, so this copies nothing
+    // on later calls and the view stays valid for as long as the argument lives.
+    const char* utf8 = PyUnicode_AsUTF8AndSize(object, &size);
+    if (utf8 == nullptr) {
+        try {
+            throw_pending_error();
+        } catch (const PyError&) {
+            throw_argument_error(name);
+        }
+    }
+    return {utf8, static_cast<std::size_t>(size)};
+}
+
+KeyBytes::KeyBytes(PyObject* object, const char* name) {
+    if (PyUnicode_Check(object)) {
+        throw_error(PyExc_TypeError, std::string("argument '") + name + "': Can't extract `str` to `Vec`");
+    }
+    // Exact bytes and bytearray iterate to their own bytes and run no Python code: read in place.
+    if (PyBytes_CheckExact(object)) {
+        bytes_ = byte_span(PyBytes_AS_STRING(object), PyBytes_GET_SIZE(object));
+        return;
+    }
+    if (PyByteArray_CheckExact(object)) {
+        bytes_ = byte_span(PyByteArray_AS_STRING(object), PyByteArray_GET_SIZE(object));
+        return;
+    }
+    if (!PySequence_Check(object)) throw_wrong_kind(object, name, "Sequence");
+
+    try {
+        const Py_ssize_t length = PySequence_Size(object);
+        if (length < 0) {
+            drop_pending_error();
+        } else {
+            owned_.reserve(static_cast<std::size_t>(std::min(length, kMaxReservedKeyBytes)));
+        }
+        PyRef iterator = checked(PyObject_GetIter(object));
+        while (PyRef item = PyRef::steal(PyIter_Next(iterator.get()))) {
+            const long value = PyLong_AsLong(item.get());
+            if (value == -1 && PyErr_Occurred()) throw_pending_error();
+            if (value < 0 || value > 255) {
+                throw_error(PyExc_OverflowError, "out of range integral type conversion attempted");
+            }
+            owned_.push_back(static_cast<std::uint8_t>(value));
+        }
+        if (PyErr_Occurred()) throw_pending_error();
+    } catch (const PyError&) {
+        throw_argument_error(name);
+    }
+    bytes_ = owned_;
+}
+
+}  // namespace norvik_auth::binding

@@ -1,0 +1,34 @@
+// Binding the arguments of a fast call with keywords to a function's parameters.
+#pragma once
+
+#include <Python.h>
+
+#include <array>
+#include <cstddef>
+#include <span>
+#include <string_view>
+
+namespace norvik_auth::binding {
+
+/// A module function's parameters: all required, each by position or by keyword.
+template <std::size_t N>
+struct Signature {
+    std::string_view full_name;  // "name()", as messages show it
+    std::array<const char*, N> parameters;
+};
+
+/// Fills one borrowed slot per parameter or throws PyError with the binding TypeError.
+void bind_slots(std::string_view full_name, std::span<const char* const> parameters,
+                std::span<PyObject*> slots, PyObject* const* args, Py_ssize_t nargs,
+                PyObject* kwnames);
+
+/// The call's arguments in parameter order (borrowed; the caller keeps them alive).
+template <std::size_t N>
+std::array<PyObject*, N> bind_arguments(const Signature<N>& signature, PyObject* const* args,
+                                        Py_ssize_t nargs, PyObject* kwnames) {
+    std::array<PyObject*, N> slots{};
+    bind_slots(signature.full_name, signature.parameters, slots, args, nargs, kwnames);
+    return slots;
+}
+
+}  // namespace norvik_auth::binding
