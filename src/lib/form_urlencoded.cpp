@@ -131,17 +131,20 @@ std::string replace_ill_formed(std::string_view bytes, std::size_t from) {
 std::string decode_component(std::string_view raw) {
     switch (rewrite_needed(raw)) {
         case Rewrite::None:
-            return std::string(raw);
+            break;
         case Rewrite::CheckUtf8: {
             const std::size_t bad = first_ill_formed(raw);
-            return bad == raw.size() ? std::string(raw) : replace_ill_formed(raw, bad);
-        }
-        case Rewrite::PercentDecode:
+            if (bad != raw.size()) return replace_ill_formed(raw, bad);
             break;
+        }
+        case Rewrite::PercentDecode: {
+            std::string bytes = percent_decode(raw);
+            const std::size_t bad = first_ill_formed(bytes);
+            if (bad != bytes.size()) return replace_ill_formed(bytes, bad);
+            return bytes;
+        }
     }
-    std::string bytes = percent_decode(raw);
-    const std::size_t bad = first_ill_formed(bytes);
-    return bad == bytes.size() ? bytes : replace_ill_formed(bytes, bad);
+    return std::string(raw);
 }
 
 }  // namespace
