@@ -1,0 +1,181 @@
+"""HMAC-SHA-256, secret-key derivation and validation of parsed init data."""
+
+import hashlib
+import hmac
+import json
+from pathlib import Path
+from urllib.parse import quote, urlencode
+
+import pytest
+
+import norvik_auth
+from conftest import secret_key, sign, signature
+
+DATA = Path(__file__).parent / "data" / "hmac"
+TOKEN = "1234567890:AAE_test-token"
+
+
+def as_query_message(message: bytes):
+    """The (name, value) pairs whose data-check string is `message`, or None if there are none."""
+    if not message:
+        return []
+    try:
+        lines = message.decode().split("\n")
+    except UnicodeDecodeError:
+        return None
+    if any("=" not in line for line in lines) or lines != sorted(lines, key=str.encode):
+        return None
+    pairs = [tuple(line.split("=", 1)) for line in lines]
+    names = [name for name, _ in pairs]
+    if len(set(names)) != len(names) or "hash" in names or not all(value for _, value in pairs):
+        return None
+    return pairs
+
+
+def known_answers():
+    """Published vectors whose message a data-check string can carry."""
+    wycheproof = json.loads((DATA / "hmac_sha256_test.json").read_text())
+    for group in wycheproof["testGroups"]:
+        for test in group["tests"]:
+            yield (f"wycheproof-{test['tcId']}", bytes.fromhex(test["key"]), bytes.fromhex(test["msg"]),
+                   test["tag"], test["result"] == "valid" and len(test["tag"]) == 64)
+    nist = json.loads((DATA / "nist_hmac_sha256_examples.json").read_text())
+    for number, vector in enumerate(nist["vectors"], 1):
+        yield (f"nist-{number}", bytes.fromhex(vector["key"]), vector["data_text"].encode(),
+               vector["hmac_sha256"], True)
+
+
+USABLE_ANSWERS = [pytest.param(key, pairs, tag, expected, id=name)
+                  for name, key, message, tag, expected in known_answers()
+                  if (pairs := as_query_message(message)) is not None]
+
+
+def query_of(pairs, hash_value: str) -> str:
+    return urlencode(list(pairs) + [("hash", hash_value)], quote_via=quote)
+
+
+class TestKnownAnswers:
+    def test_enough_vectors_are_usable(self):
+        assert len(USABLE_ANSWERS) >= 60
+
+    @pytest.mark.parametrize("key, pairs, tag, expected", USABLE_ANSWERS)
+    def test_published_vector(self, key, pairs, tag, expected):
+        init_data = norvik_auth.parse_webapp_data(query_of(pairs, tag))
+        assert norvik_auth.validate_webapp_data(init_data, key) is expected
+
+
+class TestGetSecretKey:
+    @pytest.mark.parametrize("token", ["", TOKEN, "é", "bot-токен-🤖", "x" * 10_000, "a\x00b"],
+                             ids=["empty", "ascii", "two-byte-char", "non-ascii", "long", "nul"])
+    def test_matches_hmac_of_the_token(self, token):
+        key = norvik_auth.get_secret_key(token)
+        assert type(key) is list and all(type(byte) is int for byte in key)
+        assert key == list(secret_key(token))
+
+    def test_each_call_returns_a_new_list(self):
+        first, second = norvik_auth.get_secret_key(TOKEN), norvik_auth.get_secret_key(TOKEN)
+        assert first == second and first is not second
+
+
+class TestRoundTrip:
+    PAIRS = [
+        ("query_id", "AAHdF6IQAAAAAN0XohDhrOrc"),
+        ("user", json.dumps({"id": 279058397, "first_name": "Vlad", "language_code": "ru", "is_premium": True})),
+        ("auth_date", "1662771648"),
+        ("start_param", "ref=42&x"),
+    ]
+
+    @pytest.fixture
+    def init_data(self):
+        return norvik_auth.parse_webapp_data(sign(self.PAIRS, TOKEN))
+
+    @pytest.mark.parametrize("as_key", [list, bytes, bytearray, tuple], ids=["list", "bytes", "bytearray", "tuple"])
+    def test_signed_data_validates_with_every_key_form(self, init_data, as_key):
+        key = as_key(norvik_auth.get_secret_key(TOKEN))
+        assert norvik_auth.validate_webapp_data(init_data, key) is True
+
+    def test_key_of_another_bot(self, init_data):
+        assert norvik_auth.validate_webapp_data(init_data, norvik_auth.get_secret_key(TOKEN + "x")) is False
+
+    def test_tampered_value(self):
+        query = sign(self.PAIRS, TOKEN).replace("1662771648", "1662771649")
+        init_data = norvik_auth.parse_webapp_data(query)
+        assert norvik_auth.validate_webapp_data(init_data, norvik_auth.get_secret_key(TOKEN)) is False
+
+    def test_repeated_validation_changes_nothing(self, init_data):
+        key = norvik_auth.get_secret_key(TOKEN)
+        before = repr(init_data)
+        assert [norvik_auth.validate_webapp_data(init_data, key) for _ in range(3)] == [True] * 3
+        assert repr(init_data) == before and init_data.user.id == 279058397
+
+
+class TestHashComparison:
+    """The computed signature against `hash`: exact, lowercase, all 64 characters."""
+
+    KEY = bytes(range(32))
+
+    def verdict(self, hash_value: str) -> bool:
+        init_data = norvik_auth.parse_webapp_data(query_of([("auth_date", "1")], hash_value))
+        return norvik_auth.validate_webapp_data(init_data, self.KEY)
+
+    def correct(self) -> str:
+        return signature([("auth_date", "1")], self.KEY)
+
+    def test_correct(self):
+        assert self.verdict(self.correct()) is True
+
+    @pytest.mark.parametrize(
+        "change",
+        [str.upper, lambda h: " " + h, lambda h: h + " ", lambda h: h[:-1], lambda h: h + "0", lambda h: "",
+         lambda h: h[:32], lambda h: h[:-1] + ("0" if h[-1] != "0" else "1"),
+         lambda h: ("0" if h[0] != "0" else "1") + h[1:]],
+        ids=["uppercase", "leading-space", "trailing-space", "63-chars", "65-chars", "empty", "truncated-tag",
+             "last-char-differs", "first-char-differs"],
+    )
+    def test_any_difference_is_a_mismatch(self, change):
+        assert self.verdict(change(self.correct())) is False
+
+
+class TestKeys:
+    @pytest.mark.parametrize("size", [0, 1, 32, 63, 64, 65, 200], ids=lambda n: f"{n}-bytes")
+    def test_key_length(self, size):
+        key = bytes((7 * i + 3) % 256 for i in range(size))
+        pairs = [("auth_date", "1"), ("chat_type", "sender")]
+        init_data = norvik_auth.parse_webapp_data(query_of(pairs, signature(pairs, key)))
+        assert norvik_auth.validate_webapp_data(init_data, key) is True
+        # Near misses answer as the standard library does (HMAC pads short keys with zeros).
+        for variant in (key + b"\x00", key + b"\x01", key[:-1]):
+            expected = signature(pairs, variant) == signature(pairs, key)
+            assert norvik_auth.validate_webapp_data(init_data, variant) is expected
+
+    @pytest.mark.parametrize("as_key", [list, tuple, bytes, bytearray, lambda k: range(k[0], k[0] + len(k))],
+                             ids=["list", "tuple", "bytes", "bytearray", "range"])
+    def test_every_sequence_form_gives_the_same_answer(self, as_key):
+        key = bytes(range(10, 20))
+        init_data = norvik_auth.parse_webapp_data("hash=" + hmac.new(key, b"", hashlib.sha256).hexdigest())
+        assert norvik_auth.validate_webapp_data(init_data, as_key(key)) is True
+
+    def test_booleans_and_index_objects_are_bytes(self):
+        class Index:
+            def __init__(self, value):
+                self.value = value
+
+            def __index__(self):
+                return self.value
+
+        init_data = norvik_auth.parse_webapp_data("hash=" + hmac.new(b"\x01\x00\x05", b"", hashlib.sha256).hexdigest())
+        assert norvik_auth.validate_webapp_data(init_data, [True, False, Index(5)]) is True
+
+
+class TestMessage:
+    def test_empty_data_check_string_is_signed_as_the_empty_message(self):
+        key = norvik_auth.get_secret_key(TOKEN)
+        # Empty values are left out of the data-check string, so it is empty here.
+        query = "query_id=&hash=" + hmac.new(bytes(key), b"", hashlib.sha256).hexdigest()
+        assert norvik_auth.validate_webapp_data(norvik_auth.parse_webapp_data(query), key) is True
+
+    def test_replacement_characters_are_signed_as_decoded(self):
+        key = b"k"
+        message = "start_param=a\ufffdb".encode()
+        query = "start_param=a%FFb&hash=" + hmac.new(key, message, hashlib.sha256).hexdigest()
+        assert norvik_auth.validate_webapp_data(norvik_auth.parse_webapp_data(query), key) is True
