@@ -1,0 +1,20 @@
+# Developer entry points: `make demo` runs the example, `make test` runs the test suite.
+PYTHON ?= python3
+VENV := .venv
+VENV_PYTHON := $(VENV)/bin/python
+
+.PHONY: demo test clean
+
+$(VENV_PYTHON):
+	$(PYTHON) -m venv $(VENV)
+
+demo: $(VENV_PYTHON)
+	$(VENV_PYTHON) -m pip install --quiet .
+	$(VENV_PYTHON) examples/demo.py
+
+test: $(VENV_PYTHON)
+	$(VENV_PYTHON) -m pip install --quiet ".[test]"
+	$(VENV_PYTHON) -m pytest
+
+clean:
+	rm -rf $(VENV) build
