@@ -41,7 +41,8 @@ std::string_view utf8_argument(PyObject* object, const char* name) {
 
 KeyBytes::KeyBytes(PyObject* object, const char* name) {
     if (PyUnicode_Check(object)) {
-        throw_error(PyExc_TypeError, std::string("argument '") + name + "': Can't extract `str` to `Vec`");
+        throw_error(PyExc_TypeError,
+                    std::string("argument '") + name + "': Can't extract `str` to `Vec`");
     }
     // Exact bytes and bytearray iterate to their own bytes and run no Python code: read in place.
     if (PyBytes_CheckExact(object)) {

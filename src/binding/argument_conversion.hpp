@@ -25,7 +25,7 @@ public:
     std::span<const std::uint8_t> bytes() const { return bytes_; }
 
 private:
-    std::vector<std::uint8_t> owned_;    // filled for sequences other than bytes and bytearray
+    std::vector<std::uint8_t> owned_;      // filled for sequences other than bytes and bytearray
     std::span<const std::uint8_t> bytes_;  // into owned_ or into the argument's own buffer
 };
 

@@ -49,10 +49,9 @@ void bind_slots(std::string_view full_name, std::span<const char* const> paramet
                 PyObject* kwnames) {
     const auto positional = static_cast<std::size_t>(nargs);
     if (positional > parameters.size()) {
-        throw_error(PyExc_TypeError, std::string(full_name) + " takes " +
-                                         std::to_string(parameters.size()) +
-                                         " positional arguments but " +
-                                         std::to_string(positional) + " were given");
+        throw_error(PyExc_TypeError,
+                    std::string(full_name) + " takes " + std::to_string(parameters.size()) +
+                        " positional arguments but " + std::to_string(positional) + " were given");
     }
     for (std::size_t i = 0; i < positional; ++i) slots[i] = args[i];
 

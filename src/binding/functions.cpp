@@ -1,4 +1,5 @@
-// get_secret_key, parse_webapp_data and validate_webapp_data: bind, convert, call the core, convert back.
+// get_secret_key, parse_webapp_data and validate_webapp_data: bind, convert, call the core, convert
+// back.
 #include "binding/functions.hpp"
 
 #include "binding/argument_conversion.hpp"
@@ -19,7 +20,8 @@ PyRef new_byte_list(const lib::Digest& digest) {
     PyRef list = built(PyList_New(static_cast<Py_ssize_t>(digest.size())));
     for (std::size_t i = 0; i < digest.size(); ++i) {
         // Small integers are shared by the interpreter, so this allocates nothing.
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), built(PyLong_FromLong(digest[i])).release());
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i),
+                        built(PyLong_FromLong(digest[i])).release());
     }
     return list;
 }
@@ -27,7 +29,8 @@ PyRef new_byte_list(const lib::Digest& digest) {
 PyObject* validate_webapp_data(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                PyObject* kwnames) {
     return call_wrapper([&] {
-        const auto [webapp_data, secret_key] = bind_arguments(kValidateWebappData, args, nargs, kwnames);
+        const auto [webapp_data, secret_key] =
+            bind_arguments(kValidateWebappData, args, nargs, kwnames);
         // The record is taken first: the key's conversion may run the caller's Python code.
         const InitDataArgument init_data(webapp_data, "webapp_data");
         const KeyBytes key(secret_key, "secret_key");
@@ -43,11 +46,11 @@ PyObject* get_secret_key(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
     });
 }
 
-PyObject* parse_webapp_data(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                            PyObject* kwnames) {
+PyObject* parse_webapp_data(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_wrapper([&] {
         const auto [webapp_data] = bind_arguments(kParseWebappData, args, nargs, kwnames);
-        return new_init_data_object(lib::parse_init_data(utf8_argument(webapp_data, "webapp_data")));
+        return new_init_data_object(
+            lib::parse_init_data(utf8_argument(webapp_data, "webapp_data")));
     });
 }
 

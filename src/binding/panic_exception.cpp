@@ -21,7 +21,8 @@ constexpr const char kPanicDoc[] =
 
 PyObject* panic_exception_type() noexcept {
     if (g_panic_exception == nullptr) {
-        // Not under norvik_auth: the class is no attribute of that module and must not look like one.
+        // Not under norvik_auth: the class is no attribute of that module and must not look like
+        // one.
         PyObject* created = PyErr_NewExceptionWithDoc("norvik_binding.PanicException", kPanicDoc,
                                                       PyExc_BaseException, nullptr);
         if (created == nullptr) die_while_reporting("Failed to initialize new exception type.");
@@ -32,9 +33,7 @@ PyObject* panic_exception_type() noexcept {
 
 PyObject* panic_exception_type_if_created() noexcept { return g_panic_exception; }
 
-void raise_panic(std::string_view message) noexcept {
-    set_error(panic_exception_type(), message);
-}
+void raise_panic(std::string_view message) noexcept { set_error(panic_exception_type(), message); }
 
 void die_while_reporting(std::string_view reason) noexcept {
     if (PyErr_Occurred()) PyErr_Print();

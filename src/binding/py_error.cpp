@@ -82,8 +82,8 @@ void throw_build_failure() {
 
 void set_error(PyObject* type, std::string_view message) noexcept {
     // Both calls fail only when memory runs out; their MemoryError is then what stays pending.
-    PyRef text = PyRef::steal(PyUnicode_DecodeUTF8(
-        message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
+    PyRef text = PyRef::steal(
+        PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
     if (!text) return;
     PyRef instance = PyRef::steal(PyObject_CallOneArg(type, text.get()));
     if (!instance) return;
@@ -134,8 +134,7 @@ void throw_argument_error(const char* name) {
     if (PyErr_Occurred() != PyExc_TypeError) throw PyError{};  // identity: subclasses pass as is
     PyRef original = take_exception();
     PyRef cause = PyRef::steal(PyException_GetCause(original.get()));
-    PyRef message =
-        checked(PyUnicode_FromFormat("argument '%s': %S", name, original.get()));
+    PyRef message = checked(PyUnicode_FromFormat("argument '%s': %S", name, original.get()));
     PyRef replacement = checked(PyObject_CallOneArg(PyExc_TypeError, message.get()));
     // Only the old exception's cause is carried over; the old exception itself is not attached.
     PyException_SetCause(replacement.get(), cause.release());

@@ -38,7 +38,8 @@ template <class Record>
 class SharedRead {
 public:
     explicit SharedRead(PyObject* self) : object_(as_record_object<Record>(self)) {
-        if (object_->borrow_count == -1) throw_error(PyExc_RuntimeError, "Already mutably borrowed");
+        if (object_->borrow_count == -1)
+            throw_error(PyExc_RuntimeError, "Already mutably borrowed");
         ++object_->borrow_count;
     }
     SharedRead(const SharedRead&) = delete;
@@ -138,17 +139,20 @@ PyObject* record_repr(PyObject* self) {
         const SharedRead<Record> read(self);
         std::string text;
         read.record().append_text_form(text);
-        return built(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+        return built(
+            PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
     });
 }
 
 PyObject* refuse_new(PyTypeObject* type, PyObject*, PyObject*) {
     return call_wrapper([&]() -> PyRef {
         std::string message = "No constructor defined for ";
-        PyRef name = PyRef::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__name__"));
+        PyRef name =
+            PyRef::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__name__"));
         Py_ssize_t size = 0;
-        const char* utf8 =
-            name && PyUnicode_Check(name.get()) ? PyUnicode_AsUTF8AndSize(name.get(), &size) : nullptr;
+        const char* utf8 = name && PyUnicode_Check(name.get())
+                               ? PyUnicode_AsUTF8AndSize(name.get(), &size)
+                               : nullptr;
         if (utf8 != nullptr) {
             message.append(utf8, static_cast<std::size_t>(size));
         } else {
@@ -205,24 +209,20 @@ PyGetSetDef g_init_data_attributes[] = {
     {},  // data_check_string stays hidden
 };
 
-PyGetSetDef* attributes_of(RecordClass which) {
-    switch (which) {
-        case RecordClass::User: return g_user_attributes;
-        case RecordClass::Chat: return g_chat_attributes;
-        case RecordClass::InitData: return g_init_data_attributes;
-    }
-    return nullptr;
-}
+struct ClassDescription {
+    const char* name;
+    const char* spec_name;  // "builtins." keeps the module word out: __module__ reads "builtins"
+    PyGetSetDef* attributes;
+};
 
-const char* spec_name_of(RecordClass which) {
-    // "builtins." keeps the module word out of the class name: __module__ reads "builtins".
-    switch (which) {
-        case RecordClass::User: return "builtins.WebAppUser";
-        case RecordClass::Chat: return "builtins.WebAppChat";
-        case RecordClass::InitData: return "builtins.WebAppInitData";
-    }
-    return nullptr;
-}
+// Indexed by RecordClass.
+const ClassDescription kClasses[] = {
+    {"WebAppUser", "builtins.WebAppUser", g_user_attributes},
+    {"WebAppChat", "builtins.WebAppChat", g_chat_attributes},
+    {"WebAppInitData", "builtins.WebAppInitData", g_init_data_attributes},
+};
+
+const ClassDescription& describe(RecordClass which) { return kClasses[static_cast<int>(which)]; }
 
 template <class Record>
 PyTypeObject* get_or_create_class() {
@@ -233,12 +233,12 @@ PyTypeObject* get_or_create_class() {
         {Py_tp_new, reinterpret_cast<void*>(&refuse_new)},
         {Py_tp_repr, reinterpret_cast<void*>(&record_repr<Record>)},
         {Py_tp_dealloc, reinterpret_cast<void*>(&record_dealloc<Record>)},
-        {Py_tp_getset, attributes_of(which)},
+        {Py_tp_getset, describe(which).attributes},
         {0, nullptr},
     };
     // Default flags only: no subclassing, no cyclic GC, no instance dict, no weak references.
-    PyType_Spec spec = {spec_name_of(which), static_cast<int>(sizeof(RecordObject<Record>)), 0,
-                        Py_TPFLAGS_DEFAULT, slots};
+    PyType_Spec spec = {describe(which).spec_name, static_cast<int>(sizeof(RecordObject<Record>)),
+                        0, Py_TPFLAGS_DEFAULT, slots};
     PyRef created = checked(PyType_FromSpec(&spec));
     // Creation can run arbitrary code (the collector), so a class may have appeared meanwhile.
     if (PyTypeObject* existing = class_slot(which)) return existing;
@@ -248,21 +248,17 @@ PyTypeObject* get_or_create_class() {
 
 }  // namespace
 
-const char* record_class_name(RecordClass which) {
-    switch (which) {
-        case RecordClass::User: return "WebAppUser";
-        case RecordClass::Chat: return "WebAppChat";
-        case RecordClass::InitData: return "WebAppInitData";
-    }
-    return "";
-}
+const char* record_class_name(RecordClass which) { return describe(which).name; }
 
 PyTypeObject* record_class_for_import(RecordClass which) {
     try {
         switch (which) {
-            case RecordClass::User: return get_or_create_class<WebAppUser>();
-            case RecordClass::Chat: return get_or_create_class<WebAppChat>();
-            case RecordClass::InitData: return get_or_create_class<WebAppInitData>();
+            case RecordClass::User:
+                return get_or_create_class<WebAppUser>();
+            case RecordClass::Chat:
+                return get_or_create_class<WebAppChat>();
+            case RecordClass::InitData:
+                return get_or_create_class<WebAppInitData>();
         }
     } catch (const PyError&) {
         throw_error_caused_by_pending(
@@ -276,8 +272,8 @@ PyRef new_init_data_object(WebAppInitData&& record) { return new_record_object(s
 
 InitDataArgument::InitDataArgument(PyObject* object, const char* name) {
     if (!PyObject_TypeCheck(object, class_for_instances<WebAppInitData>())) {
-        throw_error(PyExc_TypeError, std::string("argument '") + name + "': " +
-                                         conversion_error_text(object, "WebAppInitData"));
+        throw_error(PyExc_TypeError, std::string("argument '") + name +
+                                         "': " + conversion_error_text(object, "WebAppInitData"));
     }
     auto* instance = as_record_object<WebAppInitData>(object);
     if (instance->borrow_count == -1) throw_error(PyExc_RuntimeError, "Already mutably borrowed");
@@ -287,7 +283,9 @@ InitDataArgument::InitDataArgument(PyObject* object, const char* name) {
     object_ = PyRef::borrow(object);
 }
 
-InitDataArgument::~InitDataArgument() { --as_record_object<WebAppInitData>(object_.get())->borrow_count; }
+InitDataArgument::~InitDataArgument() {
+    --as_record_object<WebAppInitData>(object_.get())->borrow_count;
+}
 
 const WebAppInitData& InitDataArgument::record() const {
     return as_record_object<WebAppInitData>(object_.get())->record;

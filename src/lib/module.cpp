@@ -51,8 +51,8 @@ void add_to_module(PyObject* module, PyObject* name, PyObject* value) {
 }
 
 void run_module_body(PyObject* module) {
-    for (const auto which : {binding::RecordClass::User, binding::RecordClass::Chat,
-                             binding::RecordClass::InitData}) {
+    for (const auto which :
+         {binding::RecordClass::User, binding::RecordClass::Chat, binding::RecordClass::InitData}) {
         PyTypeObject* type = binding::record_class_for_import(which);
         PyRef name = built(PyUnicode_FromString(binding::record_class_name(which)));
         add_to_module(module, name.get(), reinterpret_cast<PyObject*>(type));
