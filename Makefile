@@ -18,3 +18,6 @@ test: $(VENV_PYTHON)
 
 clean:
 	rm -rf $(VENV) build
+
+# Further targets (benchmark, hardening, typing, packaging) live in mk/, one file per concern.
+-include mk/*.mk
