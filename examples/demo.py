@@ -4,6 +4,7 @@ import hashlib
 import hmac
 import json
 import time
+from collections.abc import Sequence
 from urllib.parse import quote, urlencode
 
 import norvik_auth
@@ -12,7 +13,7 @@ DEMO_BOT_TOKEN = "7000000001:AAHdemo-token-for-the-norvik-auth-example"
 OTHER_BOT_TOKEN = "7000000002:AAHsome-other-bot"
 
 
-def platform_sign(pairs, bot_token):
+def platform_sign(pairs: Sequence[tuple[str, str]], bot_token: str) -> str:
     """What the platform does: HMAC-SHA-256 over the data-check string under the bot's secret key."""
     secret = hmac.new(b"SignedView", bot_token.encode(), hashlib.sha256).digest()
     lines = sorted((f"{name}={value}" for name, value in pairs if name != "hash" and value), key=str.encode)
@@ -20,7 +21,7 @@ def platform_sign(pairs, bot_token):
     return urlencode(list(pairs) + [("hash", digest)], quote_via=quote)
 
 
-def main():
+def main() -> None:
     secret_key = norvik_auth.get_secret_key(DEMO_BOT_TOKEN)  # once per bot
     print("secret key:", bytes(secret_key).hex())
 
@@ -35,7 +36,9 @@ def main():
 
     init_data = norvik_auth.parse_webapp_data(query)  # once per request
     print("parsed:    ", init_data)
-    print("user id:   ", init_data.user.id)
+    parsed_user = init_data.user
+    assert parsed_user is not None  # the query above always carries a user
+    print("user id:   ", parsed_user.id)
     print("valid:     ", norvik_auth.validate_webapp_data(init_data, secret_key))
 
     tampered = norvik_auth.parse_webapp_data(query.replace("ann_b", "mallory"))
