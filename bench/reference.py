@@ -11,19 +11,22 @@ from __future__ import annotations
 import hashlib
 import hmac
 import json
+import sys
 from dataclasses import dataclass
 from typing import Optional
 from urllib.parse import parse_qsl
 
 SECRET_KEY_DERIVATION_KEY = b"SignedView"
 U64_MAX = 2**64 - 1
+# Slotted records where the interpreter offers them (3.10 and later).
+_SLOTS = {"slots": True} if sys.version_info >= (3, 10) else {}
 
 
 class InitDataError(ValueError):
     """Init data that cannot be turned into a record."""
 
 
-@dataclass(slots=True)
+@dataclass(**_SLOTS)
 class User:
     id: int
     is_bot: Optional[bool]
@@ -37,7 +40,7 @@ class User:
     photo_url: Optional[str]
 
 
-@dataclass(slots=True)
+@dataclass(**_SLOTS)
 class Chat:
     id: int
     type: str
@@ -46,7 +49,7 @@ class Chat:
     photo_url: Optional[str]
 
 
-@dataclass(slots=True)
+@dataclass(**_SLOTS)
 class InitData:
     query_id: Optional[str]
     user: Optional[User]
