@@ -1,0 +1,126 @@
+# Portability checks: the suite on every CPython 3.9-3.13 found, typing (mypy, stubtest), sdist and wheel.
+#
+#   make test-all-pythons   one venv per CPython 3.9-3.13 found; install ".[test]"; run the suite
+#   make test-python3.X     the same for one version
+#   make typecheck          mypy --strict on the examples and stub checks, then stubtest
+#   make dist-test          sdist and wheel with `python -m build`; the wheel tested in a fresh venv
+#   make ci-portability     all of the above, for continuous integration
+#
+# Everything lands in build/portability/ (removed by `make clean`). Interpreters are taken from
+# pyenv (newest patch release of each minor version), else from python3.X on PATH.
+
+PORTABILITY_VERSIONS := 3.9 3.10 3.11 3.12 3.13
+PORTABILITY_DIR := build/portability
+PYENV_ROOT ?= $(HOME)/.pyenv
+# Parallel compile jobs for the CMake builds made by pip and build.
+PORTABILITY_JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+# The newest interpreter found runs mypy; a pinned mypy keeps results reproducible.
+MYPY_REQUIREMENT ?= mypy==2.4.1
+BUILD_REQUIREMENT ?= build>=1.2
+
+# The interpreter of one minor version, or nothing. Free-threaded builds ("3.13.0t") are left
+# out: the module relies on the interpreter lock.
+portability_python = $(or $(shell ls -d $(PYENV_ROOT)/versions/$(1).*/bin/python$(1) 2>/dev/null \
+    | grep -E '/versions/$(subst .,\.,$(1))\.[0-9]+/bin/' | sort -V | tail -n 1), \
+    $(shell command -v python$(1) 2>/dev/null))
+PORTABILITY_FOUND := $(foreach v,$(PORTABILITY_VERSIONS),$(if $(strip $(call portability_python,$(v))),$(v)))
+TYPECHECK_VERSION := $(lastword $(PORTABILITY_FOUND))
+
+# Nothing from the caller's environment may redirect the import of norvik_auth to a build tree.
+PORTABILITY_ENV := env -u PYTHONPATH -u PYTHONHOME PIP_DISABLE_PIP_VERSION_CHECK=1 PIP_NO_INPUT=1 \
+    CMAKE_BUILD_PARALLEL_LEVEL=$(PORTABILITY_JOBS)
+# Each interpreter builds in its own CMake tree, apart from the tree of `make test`.
+PORTABILITY_BUILD_DIR := --config-settings=build-dir=$(CURDIR)/$(PORTABILITY_DIR)/cmake/{wheel_tag}
+
+# Fails unless norvik_auth is imported from the venv's site-packages, not from a source or build tree.
+define portability_check_installed
+$(PORTABILITY_ENV) $(1)/bin/python -c 'import norvik_auth, sys, sysconfig; \
+p = norvik_auth.__file__; assert p.startswith(sysconfig.get_paths()["platlib"]), p; \
+print("norvik_auth from", p, "on Python", sys.version.split()[0])'
+endef
+
+# The suite, run from outside the checkout so that only the installed module can be imported.
+define portability_run_suite
+cd $(PORTABILITY_DIR) && $(PORTABILITY_ENV) $(CURDIR)/$(1)/bin/python -m pytest -p no:cacheprovider -q $(CURDIR)/tests
+endef
+
+.PHONY: test-all-pythons typecheck dist-test ci-portability portability-prerequisites \
+    $(foreach v,$(PORTABILITY_VERSIONS),test-python$(v))
+
+define portability_version_rules
+test-python$(1): portability-prerequisites
+	@if [ -z "$(strip $(call portability_python,$(1)))" ]; then echo "CPython $(1): not found, skipped"; exit 0; fi
+	test -x $(PORTABILITY_DIR)/venv-$(1)/bin/python || \
+	    $(PORTABILITY_ENV) $(strip $(call portability_python,$(1))) -m venv $(PORTABILITY_DIR)/venv-$(1)
+	$(PORTABILITY_ENV) $(PORTABILITY_DIR)/venv-$(1)/bin/python -m pip install --quiet $(PORTABILITY_BUILD_DIR) ".[test]"
+	$(call portability_check_installed,$(PORTABILITY_DIR)/venv-$(1))
+	$(call portability_run_suite,$(PORTABILITY_DIR)/venv-$(1))
+endef
+$(foreach v,$(PORTABILITY_VERSIONS),$(eval $(call portability_version_rules,$(v))))
+
+# Runs every version even after a failure, then prints one line per version and fails if any did.
+test-all-pythons:
+	@mkdir -p $(PORTABILITY_DIR); : > $(PORTABILITY_DIR)/summary.txt; status=0; \
+	for v in $(PORTABILITY_VERSIONS); do \
+	    start=$$(date +%s); \
+	    if $(MAKE) --no-print-directory test-python$$v > $(PORTABILITY_DIR)/test-python$$v.log 2>&1; \
+	    then result=passed; else result=FAILED; status=1; fi; \
+	    grep -q "not found, skipped" $(PORTABILITY_DIR)/test-python$$v.log && result="not found, skipped"; \
+	    tally=$$(grep -E '^[0-9]+ (passed|failed)|^=+ .*(passed|failed|error)' $(PORTABILITY_DIR)/test-python$$v.log | tail -n 1 | tr -d '='); \
+	    echo "CPython $$v: $$result in $$(( $$(date +%s) - start )) s $${tally:+($$(echo $$tally))}" \
+	        | tee -a $(PORTABILITY_DIR)/summary.txt; \
+	    [ "$$result" = FAILED ] && tail -n 30 $(PORTABILITY_DIR)/test-python$$v.log; \
+	done; \
+	echo "logs: $(PORTABILITY_DIR)/test-python*.log"; exit $$status
+
+# The unicode-data files let the text-form tests compare the escape table instead of skipping.
+portability-prerequisites:
+	@if [ ! -f /usr/share/unicode/UnicodeData.txt ] && [ "$$(id -u)" = 0 ] && command -v apt-get >/dev/null; then \
+	    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq unicode-data >/dev/null; \
+	fi
+
+TYPECHECK_VENV := $(PORTABILITY_DIR)/venv-typecheck
+typecheck:
+	@if [ -z "$(TYPECHECK_VERSION)" ]; then echo "no CPython 3.9-3.13 found"; exit 1; fi
+	test -x $(TYPECHECK_VENV)/bin/python || \
+	    $(PORTABILITY_ENV) $(strip $(call portability_python,$(TYPECHECK_VERSION))) -m venv $(TYPECHECK_VENV)
+	$(PORTABILITY_ENV) $(TYPECHECK_VENV)/bin/python -m pip install --quiet "$(MYPY_REQUIREMENT)"
+	$(PORTABILITY_ENV) $(TYPECHECK_VENV)/bin/python -m pip install --quiet $(PORTABILITY_BUILD_DIR) .
+	$(call portability_check_installed,$(TYPECHECK_VENV))
+	$(PORTABILITY_ENV) $(TYPECHECK_VENV)/bin/python -m mypy --strict --cache-dir $(PORTABILITY_DIR)/mypy-cache \
+	    examples/*.py stubs/stub_usage_checks.py
+	$(PORTABILITY_ENV) $(TYPECHECK_VENV)/bin/python stubs/stub_usage_checks.py
+	cd $(PORTABILITY_DIR) && $(PORTABILITY_ENV) $(CURDIR)/$(TYPECHECK_VENV)/bin/python -m mypy.stubtest norvik_auth
+
+BUILD_VENV := $(PORTABILITY_DIR)/venv-build
+DIST_DIR := $(PORTABILITY_DIR)/dist
+DIST_TEST_VENV := $(PORTABILITY_DIR)/venv-dist-test
+# `python -m build` makes the sdist, then builds the wheel from that sdist, so both are exercised.
+dist-test: portability-prerequisites
+	@if [ -z "$(TYPECHECK_VERSION)" ]; then echo "no CPython 3.9-3.13 found"; exit 1; fi
+	test -x $(BUILD_VENV)/bin/python || \
+	    $(PORTABILITY_ENV) $(strip $(call portability_python,$(TYPECHECK_VERSION))) -m venv $(BUILD_VENV)
+	$(PORTABILITY_ENV) $(BUILD_VENV)/bin/python -m pip install --quiet "$(BUILD_REQUIREMENT)"
+	rm -rf $(DIST_DIR)
+	$(PORTABILITY_ENV) $(BUILD_VENV)/bin/python -m build --outdir $(DIST_DIR) .
+	@echo "checking that the sdist holds every tracked source, build and licence file"
+	@tar -tzf $(DIST_DIR)/*.tar.gz | sed 's|^[^/]*/||' > $(DIST_DIR)/sdist-files.txt
+	@for f in $$(git ls-files src stubs/norvik_auth-stubs CMakeLists.txt pyproject.toml README.md LICENSE); do \
+	    grep -qxF "$$f" $(DIST_DIR)/sdist-files.txt || { echo "sdist lacks $$f"; exit 1; }; done
+	@if grep -E '^(tests|bench|build)/' $(DIST_DIR)/sdist-files.txt; then echo "sdist holds development files"; exit 1; fi
+	@echo "checking that the wheel holds the extension, the stub package and the licence"
+	@$(BUILD_VENV)/bin/python -m zipfile -l $(DIST_DIR)/*.whl | awk '{print $$1}' > $(DIST_DIR)/wheel-files.txt
+	@for pattern in '^norvik_auth\.cpython-.*\.so$$' '^norvik_auth-stubs/__init__\.pyi$$' '\.dist-info/licenses/LICENSE$$'; do \
+	    grep -qE "$$pattern" $(DIST_DIR)/wheel-files.txt || { echo "wheel lacks $$pattern"; exit 1; }; done
+	rm -rf $(DIST_TEST_VENV)
+	$(PORTABILITY_ENV) $(strip $(call portability_python,$(TYPECHECK_VERSION))) -m venv $(DIST_TEST_VENV)
+	$(PORTABILITY_ENV) $(DIST_TEST_VENV)/bin/python -m pip install --quiet "$$(ls $(DIST_DIR)/*.whl)[test]"
+	$(call portability_check_installed,$(DIST_TEST_VENV))
+	$(call portability_run_suite,$(DIST_TEST_VENV))
+
+ci-portability:
+	@start=$$(date +%s); $(MAKE) --no-print-directory test-all-pythons; s1=$$?; \
+	t1=$$(date +%s); $(MAKE) --no-print-directory typecheck; s2=$$?; \
+	t2=$$(date +%s); $(MAKE) --no-print-directory dist-test; s3=$$?; t3=$$(date +%s); \
+	echo "test-all-pythons: exit $$s1, $$((t1 - start)) s"; echo "typecheck: exit $$s2, $$((t2 - t1)) s"; \
+	echo "dist-test: exit $$s3, $$((t3 - t2)) s"; [ $$s1 = 0 ] && [ $$s2 = 0 ] && [ $$s3 = 0 ]
