@@ -1,11 +1,10 @@
-// HMAC-SHA-256 through libcrypto's EVP_MAC interface, and a constant-time byte comparison.
+// HMAC-SHA-256 over libcrypto's SHA-256, and a constant-time byte comparison.
 #include "lib/hmac_sha256.hpp"
 
-#include <openssl/core_names.h>
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
-#include <openssl/params.h>
 
+#include <cstring>
 #include <memory>
 #include <new>
 
@@ -14,46 +13,83 @@
 namespace norvik_auth::lib {
 namespace {
 
-struct MacDeleter {
-    void operator()(EVP_MAC* mac) const { EVP_MAC_free(mac); }
+constexpr std::size_t kBlockSize = 64;
+
+struct DigestDeleter {
+    void operator()(EVP_MD* md) const { EVP_MD_free(md); }
 };
-struct MacContextDeleter {
-    void operator()(EVP_MAC_CTX* context) const { EVP_MAC_CTX_free(context); }
+struct DigestContextDeleter {
+    void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
 };
-using MacContext = std::unique_ptr<EVP_MAC_CTX, MacContextDeleter>;
 
 // Fetching walks the provider tables under a lock, so it happens once per process; the
 // initialisation of a function-local static is thread-safe. The handle holds no key.
-EVP_MAC* hmac_algorithm() {
-    static const std::unique_ptr<EVP_MAC, MacDeleter> mac(EVP_MAC_fetch(nullptr, "HMAC", nullptr));
-    if (!mac) throw Abort("HMAC is not available from libcrypto");
-    return mac.get();
+const EVP_MD* sha256() {
+    static const std::unique_ptr<EVP_MD, DigestDeleter> md(EVP_MD_fetch(nullptr, "SHA256", nullptr));
+    if (!md) throw Abort("SHA-256 is not available from libcrypto");
+    return md.get();
 }
+
+/// One hashing context per thread, reused so that a call allocates nothing. It is reset to the
+/// initial SHA-256 state before every call returns, so no keyed state outlives a call.
+EVP_MD_CTX* thread_context() {
+    thread_local const std::unique_ptr<EVP_MD_CTX, DigestContextDeleter> context(EVP_MD_CTX_new());
+    if (!context) throw std::bad_alloc();
+    return context.get();
+}
+
+void check(int status) {
+    if (status != 1) throw Abort("SHA-256 computation failed in libcrypto");
+}
+
+/// Hashes the 64-byte pad followed by `message` into `out`.
+void hash_padded(EVP_MD_CTX* context, const std::uint8_t* pad, const std::uint8_t* message,
+                 std::size_t size, std::uint8_t* out) {
+    check(EVP_DigestInit_ex2(context, sha256(), nullptr));
+    check(EVP_DigestUpdate(context, pad, kBlockSize));
+    check(EVP_DigestUpdate(context, message, size));
+    check(EVP_DigestFinal_ex(context, out, nullptr));
+}
+
+/// Wipes the pads and the context's state whatever way the computation ends.
+struct KeyMaterialGuard {
+    EVP_MD_CTX* context;
+    std::uint8_t* pads;
+    std::size_t size;
+    ~KeyMaterialGuard() {
+        OPENSSL_cleanse(pads, size);
+        EVP_DigestInit_ex2(context, sha256(), nullptr);
+    }
+};
 
 }  // namespace
 
+// RFC 2104: H((K ^ opad) || H((K ^ ipad) || message)), K the key padded (or first hashed) to
+// one 64-byte block.
 Digest hmac_sha256(std::span<const std::uint8_t> key, std::span<const std::uint8_t> message) {
-    MacContext context(EVP_MAC_CTX_new(hmac_algorithm()));
-    if (!context) throw std::bad_alloc();
+    EVP_MD_CTX* const context = thread_context();
+    std::uint8_t pads[2 * kBlockSize] = {};
+    std::uint8_t* const inner_pad = pads;
+    std::uint8_t* const outer_pad = pads + kBlockSize;
+    const KeyMaterialGuard guard{context, pads, sizeof pads};
 
-    char digest_name[] = "SHA256";
-    const OSSL_PARAM params[] = {
-        OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST, digest_name, 0),
-        OSSL_PARAM_construct_end(),
-    };
-    // A null key pointer would mean "keep the previous key", so an empty key needs a real address.
-    static const unsigned char kNoKeyBytes[1] = {0};
-    const unsigned char* key_bytes = key.empty() ? kNoKeyBytes : key.data();
-
-    Digest digest{};
-    std::size_t written = 0;
-    if (EVP_MAC_init(context.get(), key_bytes, key.size(), params) != 1 ||
-        EVP_MAC_update(context.get(), message.data(), message.size()) != 1 ||
-        EVP_MAC_final(context.get(), digest.data(), &written, digest.size()) != 1 ||
-        written != digest.size()) {
-        throw Abort("HMAC-SHA-256 computation failed in libcrypto");
+    if (key.size() > kBlockSize) {
+        check(EVP_DigestInit_ex2(context, sha256(), nullptr));
+        check(EVP_DigestUpdate(context, key.data(), key.size()));
+        check(EVP_DigestFinal_ex(context, inner_pad, nullptr));
+    } else if (!key.empty()) {
+        std::memcpy(inner_pad, key.data(), key.size());
     }
-    // The context holds the keyed pads; EVP_MAC_CTX_free cleanses them when `context` goes.
+    for (std::size_t i = 0; i < kBlockSize; ++i) {
+        outer_pad[i] = inner_pad[i] ^ 0x5c;
+        inner_pad[i] ^= 0x36;
+    }
+
+    Digest inner{};
+    hash_padded(context, inner_pad, message.data(), message.size(), inner.data());
+    Digest digest{};
+    hash_padded(context, outer_pad, inner.data(), inner.size(), digest.data());
+    OPENSSL_cleanse(inner.data(), inner.size());
     return digest;
 }
 
