@@ -1,0 +1,209 @@
+// libFuzzer entry over the plain C++ core: form decoding, init-data parsing, records and text forms.
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "lib/abort.hpp"
+#include "lib/form_pair_reader.hpp"
+#include "lib/form_urlencoded.hpp"
+#include "lib/init_data_parser.hpp"
+#include "lib/signature.hpp"
+#include "webapp_data/json_error.hpp"
+#include "webapp_data/text_form.hpp"
+#include "webapp_data/webapp_chat.hpp"
+#include "webapp_data/webapp_init_data.hpp"
+#include "webapp_data/webapp_user.hpp"
+
+namespace {
+
+using norvik_auth::lib::Abort;
+using norvik_auth::lib::FormPair;
+using norvik_auth::webapp_data::JsonError;
+using norvik_auth::webapp_data::WebAppChat;
+using norvik_auth::webapp_data::WebAppInitData;
+using norvik_auth::webapp_data::WebAppUser;
+
+/// Stops the run with a message; libFuzzer saves the input that got here.
+[[noreturn]] void broken(const char* what) {
+    std::fprintf(stderr, "invariant broken: %s\n", what);
+    std::abort();
+}
+
+void require(bool holds, const char* what) {
+    if (!holds) broken(what);
+}
+
+/// Strict UTF-8 (no overlongs, surrogates or values above U+10FFFF), written independently of
+/// the decoder under test so that the two cannot share a mistake.
+bool is_valid_utf8(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        std::size_t length = 0;
+        std::uint32_t code = 0;
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        } else if ((lead & 0xE0) == 0xC0) {
+            length = 2;
+            code = lead & 0x1F;
+        } else if ((lead & 0xF0) == 0xE0) {
+            length = 3;
+            code = lead & 0x0F;
+        } else if ((lead & 0xF8) == 0xF0) {
+            length = 4;
+            code = lead & 0x07;
+        } else {
+            return false;
+        }
+        if (text.size() - i < length) return false;
+        for (std::size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0) != 0x80) return false;
+            code = (code << 6) | (next & 0x3F);
+        }
+        static constexpr std::array<std::uint32_t, 5> smallest{0, 0, 0x80, 0x800, 0x10000};
+        if (code < smallest[length] || code > 0x10FFFF) return false;
+        if (code >= 0xD800 && code <= 0xDFFF) return false;
+        i += length;
+    }
+    return true;
+}
+
+/// A repr must be one line of valid UTF-8 and the same every time it is asked for.
+template <class Record>
+void check_text_form(const Record& record) {
+    std::string first;
+    std::string second;
+    record.append_text_form(first);
+    record.append_text_form(second);
+    require(first == second, "text form differs between two calls");
+    require(is_valid_utf8(first), "text form is not valid UTF-8");
+    require(first.find('\n') == std::string::npos, "text form spans lines");
+}
+
+/// Both ways of reading a form must agree, and every decoded text must be valid UTF-8.
+std::vector<FormPair> check_form(std::string_view input) {
+    std::vector<FormPair> pairs = norvik_auth::lib::decode_form(input);
+    norvik_auth::lib::FormPairReader reader(input);
+    FormPair pair;
+    std::size_t index = 0;
+    while (reader.next(pair)) {
+        require(index < pairs.size(), "pair reader yields more pairs than decode_form");
+        require(pair.name == pairs[index].name && pair.value == pairs[index].value,
+                "pair reader and decode_form disagree");
+        ++index;
+    }
+    require(index == pairs.size(), "pair reader yields fewer pairs than decode_form");
+    // Every '&' of the input ends a sequence, so there can never be more pairs than sequences.
+    require(pairs.size() <= static_cast<std::size_t>(std::count(input.begin(), input.end(), '&')) + 1,
+            "more pairs than '&'-separated sequences");
+    for (const FormPair& decoded : pairs) {
+        require(is_valid_utf8(decoded.name), "decoded name is not valid UTF-8");
+        require(is_valid_utf8(decoded.value), "decoded value is not valid UTF-8");
+    }
+    return pairs;
+}
+
+/// The signed text rebuilt from the pairs in the plainest way: last value wins, sort, join.
+std::string expected_data_check_string(const std::vector<FormPair>& pairs) {
+    std::map<std::string, std::string> last;
+    for (const FormPair& pair : pairs) last[pair.name] = pair.value;
+    std::vector<std::string> lines;
+    for (const auto& [name, value] : last) {
+        if (name != "hash" && !value.empty()) lines.push_back(name + "=" + value);
+    }
+    std::sort(lines.begin(), lines.end());  // std::string compares chars as unsigned bytes
+    std::string joined;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (i > 0) joined += '\n';
+        joined += lines[i];
+    }
+    return joined;
+}
+
+bool starts_with_one_of(std::string_view text, std::initializer_list<std::string_view> prefixes) {
+    return std::any_of(prefixes.begin(), prefixes.end(),
+                       [&](std::string_view prefix) { return text.starts_with(prefix); });
+}
+
+void check_init_data(std::string_view input, const std::vector<FormPair>& pairs) {
+    WebAppInitData data;
+    try {
+        data = norvik_auth::lib::parse_init_data(input);
+    } catch (const Abort& abort) {
+        const std::string& message = abort.message();
+        require(is_valid_utf8(message), "failure message is not valid UTF-8");
+        require(message == "Hash is required" ||
+                    starts_with_one_of(message, {"Unable to parse user: Error(",
+                                                 "Unable to parse receiver: Error(",
+                                                 "Unable to parse chat: Error(",
+                                                 "Unable to parse auth_date: ParseIntError { kind: ",
+                                                 "Unable to parse can_send_after: ParseIntError { kind: "}),
+                "failure message of an unknown shape");
+        return;
+    }
+    const auto hash = std::find_if(pairs.rbegin(), pairs.rend(),
+                                   [](const FormPair& pair) { return pair.name == "hash"; });
+    require(hash != pairs.rend(), "parsed without a hash");
+    require(data.hash == hash->value, "hash is not the value of the last hash pair");
+    require(data.data_check_string == expected_data_check_string(pairs),
+            "data-check string is not the sorted lines of the last values");
+    check_text_form(data);
+    if (data.user) check_text_form(*data.user);
+    if (data.receiver) check_text_form(*data.receiver);
+    if (data.chat) check_text_form(*data.chat);
+
+    // The check must answer, never fail, for keys of any length; a key from the input itself
+    // may happen to match, so only the call's completion is asserted.
+    static constexpr std::array<std::uint8_t, 3> short_key{1, 2, 3};
+    (void)norvik_auth::lib::signature_matches(data, short_key);
+    const auto secret = norvik_auth::lib::derive_secret_key(input);
+    (void)norvik_auth::lib::signature_matches(data, secret);
+}
+
+/// Records only ever see decoded form values, which are valid UTF-8; other bytes are skipped.
+template <class Record>
+void check_record(std::string_view json) {
+    if (!is_valid_utf8(json)) return;
+    try {
+        check_text_form(Record::from_json(json));
+    } catch (const JsonError& error) {
+        require(error.line() >= 1, "JSON error line is not 1-based");
+        require(!error.message().empty(), "JSON error without a message");
+        const std::string text = error.debug_text();
+        require(text.starts_with("Error(\"") && text.ends_with(")"), "JSON error text shape");
+        require(is_valid_utf8(text), "JSON error text is not valid UTF-8");
+    }
+}
+
+void check_quoting(std::string_view text) {
+    if (!is_valid_utf8(text)) return;  // quoting takes valid UTF-8 only
+    std::string quoted;
+    norvik_auth::webapp_data::append_quoted(quoted, text);
+    require(quoted.size() >= 2 && quoted.front() == '"' && quoted.back() == '"', "quotes missing");
+    require(is_valid_utf8(quoted), "quoted text is not valid UTF-8");
+    for (const char c : quoted) {
+        require(static_cast<unsigned char>(c) >= 0x20 && c != 0x7F, "control byte left unescaped");
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string_view input(reinterpret_cast<const char*>(data), size);
+    // Anything but the documented failure types escapes the try blocks above and ends the run.
+    const std::vector<FormPair> pairs = check_form(input);
+    check_init_data(input, pairs);
+    check_record<WebAppUser>(input);
+    check_record<WebAppChat>(input);
+    check_quoting(input);
+    return 0;
+}

@@ -1,0 +1,76 @@
+# Hardening: fuzzing of the core and of the module, the test suite under sanitizers and valgrind.
+#   make fuzz-core FUZZ_SECONDS=1800    libFuzzer over the C++ core (clang, ASan + UBSan)
+#   make fuzz-python FUZZ_SECONDS=1800  coverage-guided fuzzing of the module from Python
+#   make sanitize-test                  the pytest suite against an ASan + UBSan build
+#   make valgrind-test                  the pytest suite under valgrind's leak check
+#   make ci-hardening                   all of the above in their short forms, tools included
+FUZZ_SECONDS ?= 60
+HARDENING := build/hardening
+HARDENING_VENV := $(HARDENING)/venv
+HARDENING_PYTHON := $(HARDENING_VENV)/bin/python
+CLANGXX ?= clang++-14
+CLANG_RT := $(shell $(CLANGXX) -print-resource-dir 2>/dev/null)/lib/linux
+CORE_SOURCES := $(filter-out src/lib/module.cpp,$(wildcard src/webapp_data/*.cpp src/lib/*.cpp))
+ALL_SOURCES := $(wildcard src/*/*.cpp src/*/*.hpp) CMakeLists.txt
+CORE_FUZZER := $(HARDENING)/core_fuzzer
+FUZZ_FLAGS := -std=c++20 -g -O1 -Wall -Wextra -Wpedantic -fno-omit-frame-pointer
+SAN_FLAGS := -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer
+
+.PHONY: hardening-tools fuzz-core fuzz-python sanitize-test valgrind-test ci-hardening
+
+# Installs what the targets below need on a fresh machine (run as root); quick when present.
+hardening-tools: $(HARDENING)/venv.stamp
+	@missing=""; \
+	for tool in $(CLANGXX) g++ cmake ninja valgrind; do command -v $$tool >/dev/null || missing=1; done; \
+	test -e $(CLANG_RT)/libclang_rt.fuzzer_no_main-x86_64.a || missing=1; \
+	test -e /usr/include/openssl/evp.h || missing=1; \
+	if [ -n "$$missing" ]; then \
+		apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq \
+			clang-14 libclang-rt-14-dev g++ cmake ninja-build valgrind libssl-dev >/dev/null; \
+	fi
+
+$(HARDENING)/venv.stamp:
+	mkdir -p $(HARDENING)
+	$(PYTHON) -m venv $(HARDENING_VENV)
+	$(HARDENING_PYTHON) -m pip install --quiet atheris pytest scikit-build-core
+	touch $@
+
+$(CORE_FUZZER): fuzz/core_fuzzer.cpp $(ALL_SOURCES) | hardening-tools
+	$(CLANGXX) $(FUZZ_FLAGS) -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
+		-Isrc fuzz/core_fuzzer.cpp $(CORE_SOURCES) -lcrypto -o $@
+
+# New inputs go to a working corpus outside the tree; fuzz/corpus only seeds it.
+fuzz-core: $(CORE_FUZZER)
+	mkdir -p $(HARDENING)/corpus-core $(HARDENING)/findings $(HARDENING)/logs
+	$(CORE_FUZZER) -dict=fuzz/init_data.dict -max_len=8192 -timeout=10 -print_final_stats=1 \
+		-max_total_time=$(FUZZ_SECONDS) -artifact_prefix=$(HARDENING)/findings/core- \
+		$(HARDENING)/corpus-core fuzz/corpus > $(HARDENING)/logs/fuzz-core.log 2>&1; \
+		status=$$?; grep -E '^(Done|stat::|SUMMARY)|ERROR|invariant' $(HARDENING)/logs/fuzz-core.log; exit $$status
+
+# The module built by clang with coverage counters for the fuzzer and ASan + UBSan checks.
+FUZZ_MODULE := $(HARDENING)/fuzz-module
+FUZZER_RUNTIME := $(HARDENING)/libfuzzer_no_main.so
+
+$(FUZZ_MODULE)/built.stamp: $(ALL_SOURCES) | hardening-tools
+	cmake -S . -B $(FUZZ_MODULE) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DCMAKE_CXX_COMPILER=$(CLANGXX) -DPython_EXECUTABLE=$(abspath $(HARDENING_PYTHON)) \
+		"-DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link $(SAN_FLAGS)" >/dev/null
+	ninja -j1 -C $(FUZZ_MODULE) >/dev/null
+	touch $@
+
+# libFuzzer as a shared library, so that the instrumented module and atheris share one engine.
+$(FUZZER_RUNTIME): | hardening-tools
+	$(CLANGXX) -shared -fPIC -o $@ -Wl,--whole-archive $(CLANG_RT)/libclang_rt.fuzzer_no_main-x86_64.a \
+		-Wl,--no-whole-archive -lstdc++ -lpthread
+
+# The fuzzer library goes first so that its coverage hooks, not the ASan runtime's empty ones,
+# receive the module's counters; hence the relaxed link-order check.
+fuzz-python: $(FUZZ_MODULE)/built.stamp $(FUZZER_RUNTIME)
+	mkdir -p $(HARDENING)/corpus-python $(HARDENING)/findings $(HARDENING)/logs
+	LD_PRELOAD="$(abspath $(FUZZER_RUNTIME)):$(CLANG_RT)/libclang_rt.asan-x86_64.so" \
+	ASAN_OPTIONS=detect_leaks=0:verify_asan_link_order=0 PYTHONPATH=$(FUZZ_MODULE) \
+		$(HARDENING_PYTHON) fuzz/python_fuzzer.py -dict=fuzz/init_data.dict -max_len=8192 \
+		-timeout=10 -print_final_stats=1 -max_total_time=$(FUZZ_SECONDS) \
+		-artifact_prefix=$(HARDENING)/findings/python- $(HARDENING)/corpus-python fuzz/corpus \
+		> $(HARDENING)/logs/fuzz-python.log 2>&1; \
+		status=$$?; grep -E '^(Done|stat::|SUMMARY)|ERROR|Uncaught|Error' $(HARDENING)/logs/fuzz-python.log; exit $$status
