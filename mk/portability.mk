@@ -107,7 +107,7 @@ dist-test: portability-prerequisites
 	@tar -tzf $(DIST_DIR)/*.tar.gz | sed 's|^[^/]*/||' > $(DIST_DIR)/sdist-files.txt
 	@for f in $$(git ls-files src stubs/norvik_auth-stubs CMakeLists.txt pyproject.toml README.md LICENSE); do \
 	    grep -qxF "$$f" $(DIST_DIR)/sdist-files.txt || { echo "sdist lacks $$f"; exit 1; }; done
-	@if grep -E '^(tests|bench|build)/' $(DIST_DIR)/sdist-files.txt; then echo "sdist holds development files"; exit 1; fi
+	@if grep -E '^(tests|bench|fuzz|build)/' $(DIST_DIR)/sdist-files.txt; then echo "sdist holds development files"; exit 1; fi
 	@echo "checking that the wheel holds the extension, the stub package and the licence"
 	@$(BUILD_VENV)/bin/python -m zipfile -l $(DIST_DIR)/*.whl | awk '{print $$1}' > $(DIST_DIR)/wheel-files.txt
 	@for pattern in '^norvik_auth\.cpython-.*\.so$$' '^norvik_auth-stubs/__init__\.pyi$$' '\.dist-info/licenses/LICENSE$$'; do \
