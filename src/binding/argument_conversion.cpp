@@ -54,6 +54,10 @@ KeyBytes::KeyBytes(PyObject* object, const char* name) {
         return;
     }
     if (!PySequence_Check(object)) throw_wrong_kind(object, name, "Sequence");
+    if (take_exact_int_items(object)) {
+        bytes_ = owned_;
+        return;
+    }
 
     try {
         const Py_ssize_t length = PySequence_Size(object);
@@ -64,18 +68,34 @@ KeyBytes::KeyBytes(PyObject* object, const char* name) {
         }
         PyRef iterator = checked(PyObject_GetIter(object));
         while (PyRef item = PyRef::steal(PyIter_Next(iterator.get()))) {
-            const long value = PyLong_AsLong(item.get());
-            if (value == -1 && PyErr_Occurred()) throw_pending_error();
-            if (value < 0 || value > 255) {
-                throw_error(PyExc_OverflowError, "out of range integral type conversion attempted");
-            }
-            owned_.push_back(static_cast<std::uint8_t>(value));
+            append_checked(PyLong_AsLong(item.get()));
         }
         if (PyErr_Occurred()) throw_pending_error();
     } catch (const PyError&) {
         throw_argument_error(name);
     }
     bytes_ = owned_;
+}
+
+bool KeyBytes::take_exact_int_items(PyObject* object) {
+    if (!PyList_CheckExact(object) && !PyTuple_CheckExact(object)) return false;
+    const Py_ssize_t size = PySequence_Fast_GET_SIZE(object);
+    PyObject* const* items = PySequence_Fast_ITEMS(object);
+    for (Py_ssize_t i = 0; i < size; ++i) {
+        if (!PyLong_CheckExact(items[i])) return false;
+    }
+    owned_.reserve(static_cast<std::size_t>(size));
+    for (Py_ssize_t i = 0; i < size; ++i) append_checked(PyLong_AsLong(items[i]));
+    return true;
+}
+
+// The same conversion and errors for every item, whichever way it was read.
+void KeyBytes::append_checked(long value) {
+    if (value == -1 && PyErr_Occurred()) throw_pending_error();
+    if (value < 0 || value > 255) {
+        throw_error(PyExc_OverflowError, "out of range integral type conversion attempted");
+    }
+    owned_.push_back(static_cast<std::uint8_t>(value));
 }
 
 }  // namespace norvik_auth::binding

@@ -25,6 +25,11 @@ public:
     std::span<const std::uint8_t> bytes() const { return bytes_; }
 
 private:
+    /// Exact lists and tuples of exact ints run no Python code while read, so they are read
+    /// directly; false (nothing taken) when an item needs the general protocol.
+    bool take_exact_int_items(PyObject* object);
+    void append_checked(long value);
+
     std::vector<std::uint8_t> owned_;      // filled for sequences other than bytes and bytearray
     std::span<const std::uint8_t> bytes_;  // into owned_ or into the argument's own buffer
 };

@@ -13,8 +13,7 @@ namespace {
 /// Walks the line name + "=" + value of a pair without building it.
 class LineCursor {
 public:
-    explicit LineCursor(const FieldEntries::value_type& entry)
-        : pieces_{entry.first, "=", entry.second} {
+    explicit LineCursor(const FieldEntry& entry) : pieces_{entry.name, "=", entry.value} {
         skip_empty();
     }
     bool done() const { return index_ == pieces_.size(); }
@@ -34,7 +33,11 @@ private:
 };
 
 /// Bytewise order of the two lines as unsigned bytes; a proper prefix sorts first.
-bool line_less(const FieldEntries::value_type* a, const FieldEntries::value_type* b) {
+bool line_less(const FieldEntry* a, const FieldEntry* b) {
+    // Usually the names differ within their common length, which settles it.
+    const std::size_t common = std::min(a->name.size(), b->name.size());
+    const int names = a->name.substr(0, common).compare(b->name.substr(0, common));
+    if (names != 0) return names < 0;
     LineCursor left(*a);
     LineCursor right(*b);
     while (!left.done() && !right.done()) {
@@ -50,13 +53,14 @@ bool line_less(const FieldEntries::value_type* a, const FieldEntries::value_type
 
 }  // namespace
 
-std::string build_data_check_string(const FieldEntries& fields) {
-    std::vector<const FieldEntries::value_type*> lines;
+std::string build_data_check_string(std::span<const FieldEntry> entries) {
+    std::vector<const FieldEntry*> lines;
+    lines.reserve(entries.size());
     std::size_t size = 0;
-    for (const auto& entry : fields) {
-        if (entry.first == "hash" || entry.second.empty()) continue;
+    for (const FieldEntry& entry : entries) {
+        if (entry.name == "hash" || entry.value.empty()) continue;
         lines.push_back(&entry);
-        size += entry.first.size() + 1 + entry.second.size() + 1;
+        size += entry.name.size() + 1 + entry.value.size() + 1;
     }
     std::sort(lines.begin(), lines.end(), line_less);
 
@@ -64,9 +68,9 @@ std::string build_data_check_string(const FieldEntries& fields) {
     text.reserve(size);
     for (const auto* line : lines) {
         if (!text.empty()) text += '\n';
-        text += line->first;
+        text += line->name;
         text += '=';
-        text += line->second;
+        text += line->value;
     }
     return text;
 }

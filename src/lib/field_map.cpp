@@ -1,27 +1,96 @@
-// The init-data members as a map from name to the value of the name's last pair.
+// The init-data members: the last value of each name, and the ten known fields among them.
 #include "lib/field_map.hpp"
 
-#include <utility>
-
-#include "lib/form_pair_reader.hpp"
+#include <algorithm>
+#include <numeric>
+#include <optional>
 
 namespace norvik_auth::lib {
+namespace {
 
-FieldEntries collect_fields(std::string_view query) {
-    // Pairs are taken one at a time, so repeated names cost no memory beyond their one entry.
-    FieldEntries fields;
-    FormPairReader reader(query);
-    FormPair pair;
-    while (reader.next(pair)) {
-        const auto [entry, inserted] = fields.try_emplace(std::move(pair.name), std::move(pair.value));
-        if (!inserted) entry->second = std::move(pair.value);
+/// The field a member name stands for, if any.
+std::optional<Field> field_named(std::string_view name) {
+    switch (name.size()) {
+        case 4:
+            if (name == "user") return Field::User;
+            if (name == "chat") return Field::Chat;
+            if (name == "hash") return Field::Hash;
+            break;
+        case 8:
+            if (name == "query_id") return Field::QueryId;
+            if (name == "receiver") return Field::Receiver;
+            break;
+        case 9:
+            if (name == "chat_type") return Field::ChatType;
+            if (name == "auth_date") return Field::AuthDate;
+            break;
+        case 11:
+            if (name == "start_param") return Field::StartParam;
+            break;
+        case 13:
+            if (name == "chat_instance") return Field::ChatInstance;
+            break;
+        case 14:
+            if (name == "can_send_after") return Field::CanSendAfter;
+            break;
+        default:
+            break;
     }
-    return fields;
+    return std::nullopt;
 }
 
-std::string* find_field(FieldEntries& fields, std::string_view name) {
-    const auto entry = fields.find(name);
-    return entry == fields.end() ? nullptr : &entry->second;
+// Up to this many pairs, repeated names are found by comparing each pair with the later ones;
+// beyond it by sorting, so that a flood of pairs costs n log n.
+constexpr std::size_t kQuadraticLimit = 16;
+
+}  // namespace
+
+FieldMap::FieldMap(std::string_view query) : form_(query) {
+    entries_.reserve(form_.size());
+    for (std::size_t i = 0; i < form_.size(); ++i) entries_.push_back({form_.name(i), form_.value(i)});
+    keep_last_of_each_name();
+    for (const FieldEntry& entry : entries_) {
+        if (const auto field = field_named(entry.name)) {
+            fields_[static_cast<std::size_t>(*field)] = &entry.value;
+        }
+    }
+}
+
+const std::string_view* FieldMap::find(Field field) const {
+    return fields_[static_cast<std::size_t>(field)];
+}
+
+// A later pair replaces the value of an earlier pair of the same name.
+void FieldMap::keep_last_of_each_name() {
+    const std::size_t count = entries_.size();
+    std::size_t kept = 0;
+    if (count <= kQuadraticLimit) {
+        // Compacts in place, keeping input order: entry i survives unless a later one shares
+        // its name.
+        for (std::size_t i = 0; i < count; ++i) {
+            bool replaced = false;
+            for (std::size_t j = i + 1; j < count && !replaced; ++j) {
+                replaced = entries_[j].name == entries_[i].name;
+            }
+            if (!replaced) entries_[kept++] = entries_[i];
+        }
+    } else {
+        std::vector<std::size_t> order(count);
+        std::iota(order.begin(), order.end(), std::size_t{0});
+        // Equal names end up adjacent, in input order; the last of each run wins.
+        std::stable_sort(order.begin(), order.end(), [this](std::size_t a, std::size_t b) {
+            return entries_[a].name < entries_[b].name;
+        });
+        std::vector<FieldEntry> survivors;
+        survivors.reserve(count);
+        for (std::size_t k = 0; k < count; ++k) {
+            if (k + 1 < count && entries_[order[k + 1]].name == entries_[order[k]].name) continue;
+            survivors.push_back(entries_[order[k]]);
+        }
+        entries_ = std::move(survivors);
+        kept = entries_.size();
+    }
+    entries_.resize(kept);
 }
 
 }  // namespace norvik_auth::lib

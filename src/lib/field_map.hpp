@@ -1,20 +1,52 @@
-// The init-data members as a map from name to the value of the name's last pair.
+// The init-data members: the last value of each name, and the ten known fields among them.
 #pragma once
 
-#include <functional>
-#include <map>
-#include <string>
+#include <array>
+#include <cstddef>
 #include <string_view>
+#include <vector>
+
+#include "lib/form_urlencoded.hpp"
 
 namespace norvik_auth::lib {
 
-/// Name to value, names compared as exact bytes; a tree keeps the worst case at n log n.
-using FieldEntries = std::map<std::string, std::string, std::less<>>;
+/// The members that are fields of the record, in the order they are looked up.
+enum class Field {
+    QueryId,
+    User,
+    Receiver,
+    Chat,
+    ChatType,
+    ChatInstance,
+    AuthDate,
+    Hash,
+    StartParam,
+    CanSendAfter,
+};
+inline constexpr std::size_t kFieldCount = 10;
 
-/// Decodes `query` pair by pair; a later pair replaces the value of an earlier one of its name.
-FieldEntries collect_fields(std::string_view query);
+struct FieldEntry {
+    std::string_view name;
+    std::string_view value;
+};
 
-/// The value stored for `name`, or nullptr.
-std::string* find_field(FieldEntries& fields, std::string_view name);
+/// Decodes a query and keeps one entry per distinct name, holding the value of that name's
+/// last pair. Names are compared as exact bytes. Views live as long as the map and the query.
+class FieldMap {
+public:
+    explicit FieldMap(std::string_view query);
+
+    /// The value of `field`, or nullptr when no pair has its name.
+    const std::string_view* find(Field field) const;
+    /// One entry per distinct name, in no particular order.
+    const std::vector<FieldEntry>& entries() const { return entries_; }
+
+private:
+    void keep_last_of_each_name();
+
+    DecodedForm form_;
+    std::vector<FieldEntry> entries_;
+    std::array<const std::string_view*, kFieldCount> fields_{};
+};
 
 }  // namespace norvik_auth::lib

@@ -1,60 +1,64 @@
 // Decoding of application/x-www-form-urlencoded text into ordered (name, value) pairs.
 #include "lib/form_urlencoded.hpp"
 
-#include <cstddef>
+#include <array>
+#include <cstdint>
+#include <cstring>
 #include <utility>
 
 #include "lib/form_pair_reader.hpp"
+#include "util/byte_scan.hpp"
 
 namespace norvik_auth::lib {
 namespace {
 
+using util::bytes_equal;
+using util::first_flagged;
+using util::kHighBits;
+using util::load_word;
+
 constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
+constexpr std::uint8_t kNotHex = 0xFF;
 
-int hex_digit_value(unsigned char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
+constexpr std::array<std::uint8_t, 256> make_hex_table() {
+    std::array<std::uint8_t, 256> table{};
+    for (auto& entry : table) entry = kNotHex;
+    for (int c = '0'; c <= '9'; ++c) table[c] = static_cast<std::uint8_t>(c - '0');
+    for (int c = 'a'; c <= 'f'; ++c) table[c] = static_cast<std::uint8_t>(c - 'a' + 10);
+    for (int c = 'A'; c <= 'F'; ++c) table[c] = static_cast<std::uint8_t>(c - 'A' + 10);
+    return table;
+}
+constexpr std::array<std::uint8_t, 256> kHexValue = make_hex_table();
+
+// ASCII bytes that decode to themselves: everything below 0x80 except '+' and '%'.
+constexpr std::array<bool, 256> make_plain_table() {
+    std::array<bool, 256> table{};
+    for (int c = 0; c < 0x80; ++c) table[c] = c != '+' && c != '%';
+    return table;
+}
+constexpr std::array<bool, 256> kIsPlain = make_plain_table();
+
+/// Offset of the first byte of `bytes` at or above 0x80, or its size; eight bytes at a time.
+std::size_t first_non_ascii(std::string_view bytes) {
+    std::size_t i = 0;
+    for (; i + 8 <= bytes.size(); i += 8) {
+        if (load_word(bytes.data() + i) & kHighBits) break;
+    }
+    while (i < bytes.size() && static_cast<unsigned char>(bytes[i]) < 0x80) ++i;
+    return i;
 }
 
-enum class Rewrite { None, CheckUtf8, PercentDecode };
-
-/// What `raw` needs: nothing for plain ASCII, a UTF-8 check for other bytes, full decoding for
-/// '+' or '%'.
-Rewrite rewrite_needed(std::string_view raw) {
-    Rewrite needed = Rewrite::None;
-    for (const char c : raw) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte == '+' || byte == '%') return Rewrite::PercentDecode;
-        if (byte >= 0x80) needed = Rewrite::CheckUtf8;
+/// Offset of the first byte of `bytes` that does not decode to itself: '+', '%' or non-ASCII.
+std::size_t first_special(std::string_view bytes) {
+    std::size_t i = 0;
+    for (; i + 8 <= bytes.size(); i += 8) {
+        const std::uint64_t word = load_word(bytes.data() + i);
+        const std::uint64_t flags =
+            (word & kHighBits) | bytes_equal(word, '+') | bytes_equal(word, '%');
+        if (flags != 0) return i + first_flagged(flags);
     }
-    return needed;
-}
-
-/// Maps '+' to space first, so that "%2B" still yields a literal '+', then decodes "%XX".
-std::string percent_decode(std::string_view raw) {
-    std::string bytes;
-    bytes.reserve(raw.size());
-    for (std::size_t i = 0; i < raw.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(raw[i]);
-        if (byte == '+') {
-            bytes += ' ';
-            continue;
-        }
-        if (byte == '%' && raw.size() - i > 2) {
-            const int high = hex_digit_value(static_cast<unsigned char>(raw[i + 1]));
-            const int low = hex_digit_value(static_cast<unsigned char>(raw[i + 2]));
-            if (high >= 0 && low >= 0) {
-                bytes += static_cast<char>(high * 16 + low);
-                i += 2;
-                continue;
-            }
-        }
-        // A '%' that starts no escape stays literal; decoding resumes with the byte after it.
-        bytes += static_cast<char>(byte);
-    }
-    return bytes;
+    while (i < bytes.size() && kIsPlain[static_cast<unsigned char>(bytes[i])]) ++i;
+    return i;
 }
 
 /// Length of the UTF-8 unit at the start of `rest` (non-empty) and whether it is well formed.
@@ -98,78 +102,174 @@ Utf8Unit next_utf8_unit(std::string_view rest) {
 /// Offset of the first ill-formed unit of `bytes`, or its size when all of it is well formed.
 std::size_t first_ill_formed(std::string_view bytes) {
     std::size_t i = 0;
-    while (i < bytes.size()) {
-        if (static_cast<unsigned char>(bytes[i]) < 0x80) {
-            ++i;
-            continue;
-        }
+    for (;;) {
+        i += first_non_ascii(bytes.substr(i));
+        if (i == bytes.size()) return i;
         const Utf8Unit unit = next_utf8_unit(bytes.substr(i));
         if (!unit.well_formed) return i;
         i += unit.length;
     }
-    return i;
 }
 
-/// Rewrites `bytes` from offset `from` on, replacing each ill-formed unit with U+FFFD.
-std::string replace_ill_formed(std::string_view bytes, std::size_t from) {
-    std::string text;
-    text.reserve(bytes.size() + 2 * (bytes.size() - from));
-    text.append(bytes.substr(0, from));
-    std::size_t i = from;
+/// Appends `bytes` to `out`, replacing each ill-formed unit with U+FFFD.
+void append_repaired(std::string_view bytes, std::string& out) {
+    std::size_t i = 0;
     while (i < bytes.size()) {
         const Utf8Unit unit = next_utf8_unit(bytes.substr(i));
         if (unit.well_formed) {
-            text.append(bytes.substr(i, unit.length));
+            out.append(bytes.substr(i, unit.length));
         } else {
-            text.append(kReplacementCharacter);
+            out.append(kReplacementCharacter);
         }
         i += unit.length;
     }
-    return text;
 }
 
-std::string decode_component(std::string_view raw) {
-    switch (rewrite_needed(raw)) {
-        case Rewrite::None:
-            break;
-        case Rewrite::CheckUtf8: {
-            const std::size_t bad = first_ill_formed(raw);
-            if (bad != raw.size()) return replace_ill_formed(raw, bad);
-            break;
+/// Percent-decodes `raw` into `out` (room for raw.size() bytes), mapping '+' to space first so
+/// that "%2B" still yields '+'. Returns the end of the written bytes.
+char* percent_decode(std::string_view raw, char* out) {
+    const auto* p = reinterpret_cast<const unsigned char*>(raw.data());
+    const auto* const end = p + raw.size();
+    // Eight bytes at a time: runs without '%' are copied whole (with '+' turned into ' ', which
+    // differ only in the bits 0x0B); the output never overtakes the input, so the eight-byte
+    // store stays inside the room given.
+    while (end - p >= 8) {
+        const std::uint64_t word = load_word(p);
+        const std::uint64_t percent = bytes_equal(word, '%');
+        const std::uint64_t plus = bytes_equal(word, '+');
+        const std::uint64_t spaced = word ^ ((plus >> 7) * ('+' ^ ' '));
+        std::memcpy(out, &spaced, sizeof spaced);
+        if (percent == 0) {
+            out += 8;
+            p += 8;
+            continue;
         }
-        case Rewrite::PercentDecode: {
-            std::string bytes = percent_decode(raw);
-            const std::size_t bad = first_ill_formed(bytes);
-            if (bad != bytes.size()) return replace_ill_formed(bytes, bad);
-            return bytes;
-        }
+        const unsigned run = first_flagged(percent);
+        out += run;
+        p += run;
+        // p is at a '%'. Escapes often come in runs ("%22%3A%22"), taken here one after another.
+        do {
+            const std::uint8_t high = end - p > 2 ? kHexValue[p[1]] : kNotHex;
+            const std::uint8_t low = end - p > 2 ? kHexValue[p[2]] : kNotHex;
+            if ((high | low) < 16) {
+                *out++ = static_cast<char>(high << 4 | low);
+                p += 3;
+            } else {
+                *out++ = '%';  // starts no escape: stays literal, decoding resumes right after it
+                ++p;
+            }
+        } while (p < end && *p == '%');
     }
-    return std::string(raw);
+    while (p < end) {
+        const unsigned char byte = *p;
+        if (byte == '%' && end - p > 2) {
+            const std::uint8_t high = kHexValue[p[1]];
+            const std::uint8_t low = kHexValue[p[2]];
+            if ((high | low) < 16) {
+                *out++ = static_cast<char>(high << 4 | low);
+                p += 3;
+                continue;
+            }
+        }
+        *out++ = byte == '+' ? ' ' : static_cast<char>(byte);
+        ++p;
+    }
+    return out;
 }
 
-}  // namespace
-
-bool FormPairReader::next(FormPair& pair) {
-    while (position_ <= input_.size()) {
-        std::size_t stop = input_.find('&', position_);
-        if (stop == std::string_view::npos) stop = input_.size();
-        const std::string_view sequence = input_.substr(position_, stop - position_);
-        position_ = stop + 1;
+/// The raw name and value of the next non-empty '&'-separated sequence from `position` on
+/// (advanced past it); false when none is left. Only the first '=' splits.
+bool next_raw_pair(std::string_view input, std::size_t& position, std::string_view& name,
+                   std::string_view& value) {
+    while (position <= input.size()) {
+        std::size_t stop = input.find('&', position);
+        if (stop == std::string_view::npos) stop = input.size();
+        const std::string_view sequence = input.substr(position, stop - position);
+        position = stop + 1;
         if (sequence.empty()) continue;
         const std::size_t equals = sequence.find('=');
-        pair.name = decode_component(sequence.substr(0, equals));
-        pair.value = equals == std::string_view::npos ? std::string()
-                                                      : decode_component(sequence.substr(equals + 1));
+        name = sequence.substr(0, equals);
+        value = equals == std::string_view::npos ? std::string_view() : sequence.substr(equals + 1);
         return true;
     }
     return false;
 }
 
+}  // namespace
+
+bool decode_component(std::string_view raw, std::string& out) {
+    const auto* const begin = reinterpret_cast<const unsigned char*>(raw.data());
+    const auto* const end = begin + raw.size();
+    // Most names and many values are plain ASCII without '+' or '%': they stay as they are.
+    const unsigned char* p = begin + first_special(raw);
+    if (p == end) return false;
+
+    const std::size_t start = out.size();
+    const auto prefix = static_cast<std::size_t>(p - begin);
+    const std::string_view rest = raw.substr(prefix);
+    if (rest.find_first_of("+%") == std::string_view::npos) {
+        // Only non-ASCII bytes: keep the text unless it is not UTF-8.
+        const std::size_t bad = first_ill_formed(rest);
+        if (bad == rest.size()) return false;
+        out.append(raw.substr(0, prefix + bad));
+        append_repaired(rest.substr(bad), out);
+        return true;
+    }
+
+    out.resize(start + raw.size());
+    std::memcpy(out.data() + start, raw.data(), prefix);
+    char* const written = percent_decode(rest, out.data() + start + prefix);
+    out.resize(static_cast<std::size_t>(written - out.data()));
+    const std::string_view decoded(out.data() + start, out.size() - start);
+    const std::size_t bad = first_ill_formed(decoded);
+    if (bad == decoded.size()) return true;
+    // Rare: repair the tail from a copy, since `out` is rewritten in place.
+    const std::string tail(decoded.substr(bad));
+    out.resize(start + bad);
+    append_repaired(tail, out);
+    return true;
+}
+
+DecodedForm::DecodedForm(std::string_view input) {
+    // Typical init data has fewer than a dozen pairs; more only cost a regrowth or two.
+    parts_.reserve(24);
+    decoded_.reserve(input.size());
+    std::size_t position = 0;
+    std::string_view name;
+    std::string_view value;
+    while (next_raw_pair(input, position, name, value)) {
+        add_part(name);
+        add_part(value);
+    }
+}
+
+void DecodedForm::add_part(std::string_view raw) {
+    const std::size_t offset = decoded_.size();
+    if (decode_component(raw, decoded_)) {
+        parts_.push_back({nullptr, offset, decoded_.size() - offset});
+    } else {
+        parts_.push_back({raw.data(), 0, raw.size()});
+    }
+}
+
+bool FormPairReader::next(FormPair& pair) {
+    std::string_view name;
+    std::string_view value;
+    if (!next_raw_pair(input_, position_, name, value)) return false;
+    pair.name.clear();
+    if (!decode_component(name, pair.name)) pair.name.assign(name);
+    pair.value.clear();
+    if (!decode_component(value, pair.value)) pair.value.assign(value);
+    return true;
+}
+
 std::vector<FormPair> decode_form(std::string_view input) {
+    const DecodedForm form(input);
     std::vector<FormPair> pairs;
-    FormPairReader reader(input);
-    FormPair pair;
-    while (reader.next(pair)) pairs.push_back(std::move(pair));
+    pairs.reserve(form.size());
+    for (std::size_t i = 0; i < form.size(); ++i) {
+        pairs.push_back({std::string(form.name(i)), std::string(form.value(i))});
+    }
     return pairs;
 }
 

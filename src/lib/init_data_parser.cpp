@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <utility>
 
 #include "lib/abort.hpp"
 #include "lib/data_check_string.hpp"
@@ -22,7 +21,7 @@ using webapp_data::WebAppUser;
 
 /// Decodes a JSON-valued member; the member's name goes into the message of a failure.
 template <class Record>
-std::optional<Record> decode_record(const std::string* value, std::string_view member) {
+std::optional<Record> decode_record(const std::string_view* value, std::string_view member) {
     if (value == nullptr) return std::nullopt;
     try {
         return Record::from_json(*value);
@@ -31,7 +30,8 @@ std::optional<Record> decode_record(const std::string* value, std::string_view m
     }
 }
 
-std::optional<std::uint64_t> decode_integer(const std::string* value, std::string_view member) {
+std::optional<std::uint64_t> decode_integer(const std::string_view* value,
+                                            std::string_view member) {
     if (value == nullptr) return std::nullopt;
     const DecimalU64 number = parse_decimal_u64(*value);
     if (number.error) {
@@ -41,38 +41,32 @@ std::optional<std::uint64_t> decode_integer(const std::string* value, std::strin
     return number.value;
 }
 
-std::optional<std::string> take_text(std::string* value) {
+std::optional<std::string> decode_text(const std::string_view* value) {
     if (value == nullptr) return std::nullopt;
-    return std::move(*value);
+    return std::string(*value);
 }
 
 }  // namespace
 
 WebAppInitData parse_init_data(std::string_view query) {
-    FieldEntries fields = collect_fields(query);
+    const FieldMap fields(query);
 
     // The lookups run in this fixed order, so the earliest bad member is the one reported.
-    std::string* const query_id = find_field(fields, "query_id");
     WebAppInitData data;
-    data.user = decode_record<WebAppUser>(find_field(fields, "user"), "user");
-    data.receiver = decode_record<WebAppUser>(find_field(fields, "receiver"), "receiver");
-    data.chat = decode_record<WebAppChat>(find_field(fields, "chat"), "chat");
-    std::string* const chat_type = find_field(fields, "chat_type");
-    std::string* const chat_instance = find_field(fields, "chat_instance");
-    data.auth_date = decode_integer(find_field(fields, "auth_date"), "auth_date");
-    std::string* const hash = find_field(fields, "hash");
+    data.query_id = decode_text(fields.find(Field::QueryId));
+    data.user = decode_record<WebAppUser>(fields.find(Field::User), "user");
+    data.receiver = decode_record<WebAppUser>(fields.find(Field::Receiver), "receiver");
+    data.chat = decode_record<WebAppChat>(fields.find(Field::Chat), "chat");
+    data.chat_type = decode_text(fields.find(Field::ChatType));
+    data.chat_instance = decode_text(fields.find(Field::ChatInstance));
+    data.auth_date = decode_integer(fields.find(Field::AuthDate), "auth_date");
+    const std::string_view* const hash = fields.find(Field::Hash);
     if (hash == nullptr) throw Abort("Hash is required");
-    std::string* const start_param = find_field(fields, "start_param");
-    data.can_send_after = decode_integer(find_field(fields, "can_send_after"), "can_send_after");
+    data.hash = std::string(*hash);
+    data.start_param = decode_text(fields.find(Field::StartParam));
+    data.can_send_after = decode_integer(fields.find(Field::CanSendAfter), "can_send_after");
 
-    data.data_check_string = build_data_check_string(fields);
-
-    // The texts move into the record only now: the data-check string above still read them.
-    data.query_id = take_text(query_id);
-    data.chat_type = take_text(chat_type);
-    data.chat_instance = take_text(chat_instance);
-    data.start_param = take_text(start_param);
-    data.hash = std::move(*hash);
+    data.data_check_string = build_data_check_string(fields.entries());
     return data;
 }
 

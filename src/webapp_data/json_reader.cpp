@@ -1,6 +1,8 @@
 // The JSON cursor: positions of errors, whitespace, literals and strings.
 #include "webapp_data/json_reader.hpp"
 
+#include "util/byte_scan.hpp"
+
 #include <algorithm>
 #include <cstring>
 
@@ -35,6 +37,19 @@ void append_utf8(std::string& out, std::uint32_t cp) {
 
 // Bytes that end a plain run inside a string: the quote, the backslash and control characters.
 bool ends_plain_run(unsigned char c) { return c == '"' || c == '\\' || c < 0x20; }
+
+/// Offset of the first byte at or after `from` that ends a plain run, or the text's size.
+std::size_t plain_run_end(std::string_view text, std::size_t from) {
+    std::size_t i = from;
+    for (; i + 8 <= text.size(); i += 8) {
+        const std::uint64_t word = util::load_word(text.data() + i);
+        const std::uint64_t flags = util::bytes_equal(word, '"') | util::bytes_equal(word, '\\') |
+                                    util::zero_bytes(word & (util::kEveryByte * 0xE0));
+        if (flags != 0) return i + util::first_flagged(flags);
+    }
+    while (i < text.size() && !ends_plain_run(static_cast<unsigned char>(text[i]))) ++i;
+    return i;
+}
 
 }  // namespace
 
@@ -73,11 +88,26 @@ void JsonReader::expect_ident(std::string_view rest) {
 
 void JsonReader::parse_string(std::string& out) {
     out.clear();
+    append_string(out);
+}
+
+std::string_view JsonReader::parse_string_view(std::string& scratch) {
+    // Strings without escapes (nearly all member names) are viewed in place.
+    const std::size_t start = index_;
+    const std::size_t end = plain_run_end(text_, start);
+    if (end < text_.size() && text_[end] == '"') {
+        index_ = end + 1;
+        return text_.substr(start, end - start);
+    }
+    scratch.clear();
+    append_string(scratch);
+    return scratch;
+}
+
+void JsonReader::append_string(std::string& out) {
     for (;;) {
         const std::size_t start = index_;
-        while (index_ < text_.size() && !ends_plain_run(static_cast<unsigned char>(text_[index_]))) {
-            ++index_;
-        }
+        index_ = plain_run_end(text_, index_);
         out.append(text_.data() + start, index_ - start);
         if (index_ == text_.size()) throw error(Syntax::EofWhileParsingString);
         const char c = text_[index_++];
@@ -146,9 +176,7 @@ std::uint16_t JsonReader::decode_hex_escape() {
 // control character is reported at its own offset, not past it.
 void JsonReader::skip_string() {
     for (;;) {
-        while (index_ < text_.size() && !ends_plain_run(static_cast<unsigned char>(text_[index_]))) {
-            ++index_;
-        }
+        index_ = plain_run_end(text_, index_);
         if (index_ == text_.size()) throw error(Syntax::EofWhileParsingString);
         const char c = text_[index_];
         if (c == '"') {

@@ -51,6 +51,9 @@ public:
     void expect_ident(std::string_view rest);
     /// After the opening quote has been taken: the unescaped string into `out` (replaced).
     void parse_string(std::string& out);
+    /// As parse_string, but a string without escapes is returned as a view of the text itself;
+    /// otherwise it is unescaped into `scratch`, which the view then shows.
+    std::string_view parse_string_view(std::string& scratch);
     /// After an optional '-' has been taken: a number starting at a digit (or failing).
     JsonNumber parse_number(bool positive);
     /// Skips one value of any type and depth with a bracket stack of its own, checking syntax.
@@ -64,6 +67,7 @@ private:
     int peek_or_nul() const { return index_ < text_.size() ? peek() : 0; }
 
     // Strings (json_reader.cpp)
+    void append_string(std::string& out);
     void parse_escape(std::string& out);
     void parse_unicode_escape(std::string& out);
     std::uint16_t decode_hex_escape();

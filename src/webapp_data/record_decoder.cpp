@@ -134,7 +134,7 @@ void decode_field(JsonReader& reader, const FieldTarget& target) {
 
 void decode_object(JsonReader& reader, std::span<const FieldBinding> fields) {
     std::uint32_t seen = 0;  // bit i: member i has occurred
-    std::string key;
+    std::string scratch;  // holds member names that contain escapes
     bool first = true;
     for (;;) {
         int c = reader.skip_whitespace();
@@ -153,7 +153,7 @@ void decode_object(JsonReader& reader, std::span<const FieldBinding> fields) {
             throw reader.peek_error(Syntax::ExpectedObjectCommaOrEnd);
         }
         reader.eat();
-        reader.parse_string(key);
+        const std::string_view key = reader.parse_string_view(scratch);
 
         std::size_t index = 0;
         while (index < fields.size() && fields[index].name != key) ++index;
