@@ -49,8 +49,11 @@ PyObject* get_secret_key(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
 PyObject* parse_webapp_data(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_wrapper([&] {
         const auto [webapp_data] = bind_arguments(kParseWebappData, args, nargs, kwnames);
-        return new_init_data_object(
-            lib::parse_init_data(utf8_argument(webapp_data, "webapp_data")));
+        const std::string_view text = utf8_argument(webapp_data, "webapp_data");
+        // Parsed straight into the new instance: the record is never moved.
+        PyRef init_data = new_init_data_object();
+        lib::parse_init_data(text, init_data_record(init_data.get()));
+        return init_data;
     });
 }
 

@@ -23,11 +23,6 @@ struct RecordObject {
     Record record;
 };
 
-// Nothing may throw between allocating an instance and constructing its record.
-static_assert(std::is_nothrow_move_constructible_v<WebAppUser>);
-static_assert(std::is_nothrow_move_constructible_v<WebAppChat>);
-static_assert(std::is_nothrow_move_constructible_v<WebAppInitData>);
-
 template <class Record>
 RecordObject<Record>* as_record_object(PyObject* self) {
     return reinterpret_cast<RecordObject<Record>*>(self);
@@ -87,14 +82,22 @@ PyTypeObject* class_for_instances() {
     }
 }
 
-template <class Record>
-PyRef new_record_object(Record&& record) {
+/// A new instance whose record is constructed in place from `args`.
+template <class Record, class... Args>
+PyRef new_record_object(Args&&... args) {
     PyTypeObject* type = class_for_instances<Record>();
     // tp_alloc zeroes the memory and takes the reference to the heap type that tp_dealloc drops.
     PyRef object = built(type->tp_alloc(type, 0));
     auto* instance = as_record_object<Record>(object.get());
     instance->borrow_count = 0;
-    std::construct_at(&instance->record, std::move(record));
+    try {
+        std::construct_at(&instance->record, std::forward<Args>(args)...);
+    } catch (...) {
+        // No record to destroy: release the bare object and its class reference by hand.
+        const PyRef class_reference = PyRef::steal(reinterpret_cast<PyObject*>(type));
+        type->tp_free(object.release());
+        throw;
+    }
     return object;
 }
 
@@ -105,8 +108,8 @@ PyRef to_python(bool value) { return PyRef::borrow(value ? Py_True : Py_False); 
 PyRef to_python(const std::string& text) {
     return built(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
 }
-PyRef to_python(const WebAppUser& user) { return new_record_object(WebAppUser(user)); }
-PyRef to_python(const WebAppChat& chat) { return new_record_object(WebAppChat(chat)); }
+PyRef to_python(const WebAppUser& user) { return new_record_object<WebAppUser>(user); }
+PyRef to_python(const WebAppChat& chat) { return new_record_object<WebAppChat>(chat); }
 template <class T>
 PyRef to_python(const std::optional<T>& value) {
     return value ? to_python(*value) : PyRef::borrow(Py_None);
@@ -268,7 +271,11 @@ PyTypeObject* record_class_for_import(RecordClass which) {
     return nullptr;
 }
 
-PyRef new_init_data_object(WebAppInitData&& record) { return new_record_object(std::move(record)); }
+PyRef new_init_data_object() { return new_record_object<WebAppInitData>(); }
+
+WebAppInitData& init_data_record(PyObject* object) {
+    return as_record_object<WebAppInitData>(object)->record;
+}
 
 InitDataArgument::InitDataArgument(PyObject* object, const char* name) {
     if (!PyObject_TypeCheck(object, class_for_instances<WebAppInitData>())) {

@@ -17,8 +17,11 @@ const char* record_class_name(RecordClass which);
 /// failure is a RuntimeError "An error occurred while initializing class <name>" (PyError).
 PyTypeObject* record_class_for_import(RecordClass which);
 
-/// A new WebAppInitData instance owning `record`.
-PyRef new_init_data_object(webapp_data::WebAppInitData&& record);
+/// A new WebAppInitData instance holding an empty record, to be filled in place before the
+/// instance is handed to anyone.
+PyRef new_init_data_object();
+/// The record inside a WebAppInitData instance.
+webapp_data::WebAppInitData& init_data_record(PyObject* object);
 
 /// A shared read of a WebAppInitData argument: the record cannot change while this lives.
 class InitDataArgument {

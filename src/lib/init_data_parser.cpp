@@ -49,10 +49,15 @@ std::optional<std::string> decode_text(const std::string_view* value) {
 }  // namespace
 
 WebAppInitData parse_init_data(std::string_view query) {
+    WebAppInitData data;
+    parse_init_data(query, data);
+    return data;
+}
+
+void parse_init_data(std::string_view query, WebAppInitData& data) {
     const FieldMap fields(query);
 
     // The lookups run in this fixed order, so the earliest bad member is the one reported.
-    WebAppInitData data;
     data.query_id = decode_text(fields.find(Field::QueryId));
     data.user = decode_record<WebAppUser>(fields.find(Field::User), "user");
     data.receiver = decode_record<WebAppUser>(fields.find(Field::Receiver), "receiver");
@@ -67,7 +72,6 @@ WebAppInitData parse_init_data(std::string_view query) {
     data.can_send_after = decode_integer(fields.find(Field::CanSendAfter), "can_send_after");
 
     data.data_check_string = build_data_check_string(fields.entries());
-    return data;
 }
 
 }  // namespace norvik_auth::lib
