@@ -23,8 +23,8 @@ BUILD_REQUIREMENT ?= build>=1.2
 portability_python = $(or $(shell ls -d $(PYENV_ROOT)/versions/$(1).*/bin/python$(1) 2>/dev/null \
     | grep -E '/versions/$(subst .,\.,$(1))\.[0-9]+/bin/' | sort -V | tail -n 1), \
     $(shell command -v python$(1) 2>/dev/null))
-PORTABILITY_FOUND := $(foreach v,$(PORTABILITY_VERSIONS),$(if $(strip $(call portability_python,$(v))),$(v)))
-TYPECHECK_VERSION := $(lastword $(PORTABILITY_FOUND))
+PORTABILITY_FOUND = $(foreach v,$(PORTABILITY_VERSIONS),$(if $(strip $(call portability_python,$(v))),$(v)))
+TYPECHECK_VERSION = $(lastword $(PORTABILITY_FOUND))
 
 # Nothing from the caller's environment may redirect the import of norvik_auth to a build tree.
 PORTABILITY_ENV := env -u PYTHONPATH -u PYTHONHOME PIP_DISABLE_PIP_VERSION_CHECK=1 PIP_NO_INPUT=1 \
