@@ -105,8 +105,9 @@ dist-test: portability-prerequisites
 	$(PORTABILITY_ENV) $(BUILD_VENV)/bin/python -m build --outdir $(DIST_DIR) .
 	@echo "checking that the sdist holds every tracked source, build and licence file"
 	@tar -tzf $(DIST_DIR)/*.tar.gz | sed 's|^[^/]*/||' > $(DIST_DIR)/sdist-files.txt
-	@for f in $$(git ls-files src stubs/norvik_auth-stubs CMakeLists.txt pyproject.toml README.md LICENSE); do \
-	    grep -qxF "$$f" $(DIST_DIR)/sdist-files.txt || { echo "sdist lacks $$f"; exit 1; }; done
+	@files=$$(git ls-files src stubs/norvik_auth-stubs CMakeLists.txt pyproject.toml README.md LICENSE); \
+	[ -n "$$files" ] || { echo "git ls-files listed nothing to compare the sdist with"; exit 1; }; \
+	for f in $$files; do grep -qxF "$$f" $(DIST_DIR)/sdist-files.txt || { echo "sdist lacks $$f"; exit 1; }; done
 	@if grep -E '^(tests|bench|fuzz|build)/' $(DIST_DIR)/sdist-files.txt; then echo "sdist holds development files"; exit 1; fi
 	@echo "checking that the wheel holds the extension, the stub package and the licence"
 	@$(BUILD_VENV)/bin/python -m zipfile -l $(DIST_DIR)/*.whl | awk '{print $$1}' > $(DIST_DIR)/wheel-files.txt
