@@ -5,7 +5,6 @@
 #include <array>
 #include <cstddef>
 #include <string_view>
-#include <vector>
 
 namespace norvik_auth::lib {
 namespace {
@@ -33,13 +32,13 @@ private:
 };
 
 /// Bytewise order of the two lines as unsigned bytes; a proper prefix sorts first.
-bool line_less(const FieldEntry* a, const FieldEntry* b) {
+bool line_less(const FieldEntry& a, const FieldEntry& b) {
     // Usually the names differ within their common length, which settles it.
-    const std::size_t common = std::min(a->name.size(), b->name.size());
-    const int names = a->name.substr(0, common).compare(b->name.substr(0, common));
+    const std::size_t common = std::min(a.name.size(), b.name.size());
+    const int names = a.name.substr(0, common).compare(b.name.substr(0, common));
     if (names != 0) return names < 0;
-    LineCursor left(*a);
-    LineCursor right(*b);
+    LineCursor left(a);
+    LineCursor right(b);
     while (!left.done() && !right.done()) {
         const std::size_t count = std::min(left.chunk().size(), right.chunk().size());
         // char_traits<char> compares as unsigned char.
@@ -53,24 +52,26 @@ bool line_less(const FieldEntry* a, const FieldEntry* b) {
 
 }  // namespace
 
-std::string build_data_check_string(std::span<const FieldEntry> entries) {
-    std::vector<const FieldEntry*> lines;
-    lines.reserve(entries.size());
-    std::size_t size = 0;
-    for (const FieldEntry& entry : entries) {
-        if (entry.name == "hash" || entry.value.empty()) continue;
-        lines.push_back(&entry);
-        size += entry.name.size() + 1 + entry.value.size() + 1;
-    }
-    std::sort(lines.begin(), lines.end(), line_less);
+std::string build_data_check_string(std::span<FieldEntry> entries) {
+    // The entries that make a line move to the front and are sorted there, in place.
+    const auto lines_end = std::partition(entries.begin(), entries.end(), [](const FieldEntry& e) {
+        return e.name != "hash" && !e.value.empty();
+    });
+    std::sort(entries.begin(), lines_end, line_less);
 
+    std::size_t size = 0;
+    for (auto line = entries.begin(); line != lines_end; ++line) {
+        size += line->name.size() + 1 + line->value.size() + 1;
+    }
     std::string text;
-    text.reserve(size);
-    for (const auto* line : lines) {
-        if (!text.empty()) text += '\n';
-        text += line->name;
-        text += '=';
-        text += line->value;
+    if (size == 0) return text;
+    text.resize(size - 1);  // no line feed after the last line
+    char* out = text.data();
+    for (auto line = entries.begin(); line != lines_end; ++line) {
+        if (line != entries.begin()) *out++ = '\n';
+        out = std::copy(line->name.begin(), line->name.end(), out);
+        *out++ = '=';
+        out = std::copy(line->value.begin(), line->value.end(), out);
     }
     return text;
 }

@@ -46,18 +46,18 @@ constexpr std::size_t kQuadraticLimit = 16;
 }  // namespace
 
 FieldMap::FieldMap(std::string_view query) : form_(query) {
-    entries_.reserve(form_.size());
-    for (std::size_t i = 0; i < form_.size(); ++i) entries_.push_back({form_.name(i), form_.value(i)});
     keep_last_of_each_name();
     for (const FieldEntry& entry : entries_) {
         if (const auto field = field_named(entry.name)) {
-            fields_[static_cast<std::size_t>(*field)] = &entry.value;
+            values_[static_cast<std::size_t>(*field)] = entry.value;
+            present_[static_cast<std::size_t>(*field)] = true;
         }
     }
 }
 
 const std::string_view* FieldMap::find(Field field) const {
-    return fields_[static_cast<std::size_t>(field)];
+    const auto index = static_cast<std::size_t>(field);
+    return present_[index] ? &values_[index] : nullptr;
 }
 
 // A later pair replaces the value of an earlier pair of the same name.

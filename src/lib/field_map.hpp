@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstddef>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -25,10 +26,7 @@ enum class Field {
 };
 inline constexpr std::size_t kFieldCount = 10;
 
-struct FieldEntry {
-    std::string_view name;
-    std::string_view value;
-};
+using FieldEntry = FormPairView;
 
 /// Decodes a query and keeps one entry per distinct name, holding the value of that name's
 /// last pair. Names are compared as exact bytes. Views live as long as the map and the query.
@@ -38,15 +36,17 @@ public:
 
     /// The value of `field`, or nullptr when no pair has its name.
     const std::string_view* find(Field field) const;
-    /// One entry per distinct name, in no particular order.
-    const std::vector<FieldEntry>& entries() const { return entries_; }
+    /// One entry per distinct name, in no particular order; callers may reorder them.
+    std::span<FieldEntry> entries() { return entries_; }
 
 private:
     void keep_last_of_each_name();
 
     DecodedForm form_;
-    std::vector<FieldEntry> entries_;
-    std::array<const std::string_view*, kFieldCount> fields_{};
+    std::vector<FieldEntry>& entries_ = form_.pairs();
+    // Copies of the field values, so that reordering the entries leaves them alone.
+    std::array<std::string_view, kFieldCount> values_{};
+    std::array<bool, kFieldCount> present_{};
 };
 
 }  // namespace norvik_auth::lib

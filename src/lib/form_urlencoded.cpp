@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <stdexcept>
 #include <utility>
 
 #include "lib/form_pair_reader.hpp"
@@ -14,6 +15,7 @@ namespace {
 
 using util::bytes_equal;
 using util::first_flagged;
+using util::kEveryByte;
 using util::kHighBits;
 using util::load_word;
 
@@ -46,6 +48,19 @@ std::size_t first_non_ascii(std::string_view bytes) {
     }
     while (i < bytes.size() && static_cast<unsigned char>(bytes[i]) < 0x80) ++i;
     return i;
+}
+
+/// How many bytes of `bytes` are at or above 0x80.
+std::size_t count_non_ascii(std::string_view bytes) {
+    std::size_t count = 0;
+    std::size_t i = 0;
+    for (; i + 8 <= bytes.size(); i += 8) {
+        // One bit per byte, summed by the multiplication into the top byte (no popcount needed).
+        const std::uint64_t ones = (load_word(bytes.data() + i) >> 7) & kEveryByte;
+        count += static_cast<std::size_t>((ones * kEveryByte) >> 56);
+    }
+    for (; i < bytes.size(); ++i) count += static_cast<unsigned char>(bytes[i]) >> 7;
+    return count;
 }
 
 /// Offset of the first byte of `bytes` that does not decode to itself: '+', '%' or non-ASCII.
@@ -231,25 +246,27 @@ bool decode_component(std::string_view raw, std::string& out) {
 }
 
 DecodedForm::DecodedForm(std::string_view input) {
+    // A decoded part never has more bytes than its raw form, except that a raw byte at or above
+    // 0x80 may become the three bytes of U+FFFD. Reserving that bound once means the buffer is
+    // never reallocated, so views into it stay valid as parts are added.
+    decoded_.reserve(input.size() + 2 * count_non_ascii(input));
     // Typical init data has fewer than a dozen pairs; more only cost a regrowth or two.
-    parts_.reserve(24);
-    decoded_.reserve(input.size());
+    pairs_.reserve(12);
     std::size_t position = 0;
     std::string_view name;
     std::string_view value;
     while (next_raw_pair(input, position, name, value)) {
-        add_part(name);
-        add_part(value);
+        const std::string_view decoded_name = add_part(name);
+        pairs_.push_back({decoded_name, add_part(value)});
     }
 }
 
-void DecodedForm::add_part(std::string_view raw) {
+std::string_view DecodedForm::add_part(std::string_view raw) {
+    const char* const buffer = decoded_.data();
     const std::size_t offset = decoded_.size();
-    if (decode_component(raw, decoded_)) {
-        parts_.push_back({nullptr, offset, decoded_.size() - offset});
-    } else {
-        parts_.push_back({raw.data(), 0, raw.size()});
-    }
+    if (!decode_component(raw, decoded_)) return raw;
+    if (decoded_.data() != buffer) throw std::logic_error("decoded form buffer moved");
+    return {decoded_.data() + offset, decoded_.size() - offset};
 }
 
 bool FormPairReader::next(FormPair& pair) {
@@ -266,9 +283,9 @@ bool FormPairReader::next(FormPair& pair) {
 std::vector<FormPair> decode_form(std::string_view input) {
     const DecodedForm form(input);
     std::vector<FormPair> pairs;
-    pairs.reserve(form.size());
-    for (std::size_t i = 0; i < form.size(); ++i) {
-        pairs.push_back({std::string(form.name(i)), std::string(form.value(i))});
+    pairs.reserve(form.pairs().size());
+    for (const FormPairView& pair : form.pairs()) {
+        pairs.push_back({std::string(pair.name), std::string(pair.value)});
     }
     return pairs;
 }

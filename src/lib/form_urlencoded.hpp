@@ -21,33 +21,30 @@ std::vector<FormPair> decode_form(std::string_view input);
 /// nothing, when `raw` is already its own decoded form.
 bool decode_component(std::string_view raw, std::string& out);
 
+/// A decoded pair as views.
+struct FormPairView {
+    std::string_view name;
+    std::string_view value;
+};
+
 /// Every pair of an input decoded at once, in input order. Parts that need no decoding are
-/// views of the input; the others share one buffer. Views live as long as the object and input.
+/// views of the input; the others view one buffer owned here. Views live as long as the object
+/// and the input.
 class DecodedForm {
 public:
     explicit DecodedForm(std::string_view input);
     DecodedForm(const DecodedForm&) = delete;
     DecodedForm& operator=(const DecodedForm&) = delete;
 
-    std::size_t size() const { return parts_.size() / 2; }
-    std::string_view name(std::size_t pair) const { return text(parts_[2 * pair]); }
-    std::string_view value(std::size_t pair) const { return text(parts_[2 * pair + 1]); }
+    /// The pairs; callers may reorder or drop them.
+    std::vector<FormPairView>& pairs() { return pairs_; }
+    const std::vector<FormPairView>& pairs() const { return pairs_; }
 
 private:
-    // A part is either a view of the input (`input` set) or a range of `decoded_`, which may
-    // still grow while parts are added.
-    struct Part {
-        const char* input;
-        std::size_t offset;
-        std::size_t size;
-    };
-    std::string_view text(const Part& part) const {
-        return {part.input != nullptr ? part.input : decoded_.data() + part.offset, part.size};
-    }
-    void add_part(std::string_view raw);
+    std::string_view add_part(std::string_view raw);
 
-    std::string decoded_;
-    std::vector<Part> parts_;  // name, value, name, value, ...
+    std::string decoded_;  // sized up front for the worst case, so it never moves
+    std::vector<FormPairView> pairs_;
 };
 
 }  // namespace norvik_auth::lib

@@ -55,7 +55,7 @@ WebAppInitData parse_init_data(std::string_view query) {
 }
 
 void parse_init_data(std::string_view query, WebAppInitData& data) {
-    const FieldMap fields(query);
+    FieldMap fields(query);
 
     // The lookups run in this fixed order, so the earliest bad member is the one reported.
     data.query_id = decode_text(fields.find(Field::QueryId));

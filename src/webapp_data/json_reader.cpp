@@ -54,6 +54,10 @@ std::size_t plain_run_end(std::string_view text, std::size_t from) {
 }  // namespace
 
 int JsonReader::skip_whitespace() {
+    // Compact JSON has no whitespace at all: the next byte is usually the answer.
+    if (index_ < text_.size() && static_cast<unsigned char>(text_[index_]) > ' ') {
+        return static_cast<unsigned char>(text_[index_]);
+    }
     while (index_ < text_.size()) {
         const char c = text_[index_];
         if (c != ' ' && c != '\n' && c != '\t' && c != '\r') {
