@@ -68,7 +68,10 @@ KeyBytes::KeyBytes(PyObject* object, const char* name) {
         }
         PyRef iterator = checked(PyObject_GetIter(object));
         while (PyRef item = PyRef::steal(PyIter_Next(iterator.get()))) {
-            append_checked(PyLong_AsLong(item.get()));
+            // Through __index__ only, on every version: Python 3.9's PyLong_AsLong would
+            // still take objects that merely define __int__.
+            const PyRef index = checked(PyNumber_Index(item.get()));
+            append_checked(PyLong_AsLong(index.get()));
         }
         if (PyErr_Occurred()) throw_pending_error();
     } catch (const PyError&) {
