@@ -74,3 +74,45 @@ fuzz-python: $(FUZZ_MODULE)/built.stamp $(FUZZER_RUNTIME)
 		-artifact_prefix=$(HARDENING)/findings/python- $(HARDENING)/corpus-python fuzz/corpus \
 		> $(HARDENING)/logs/fuzz-python.log 2>&1; \
 		status=$$?; grep -E '^(Done|stat::|SUMMARY)|ERROR|Uncaught|Error' $(HARDENING)/logs/fuzz-python.log; exit $$status
+
+# The module built by g++ with ASan + UBSan; any UB aborts the run. CPython itself is not
+# instrumented, so the ASan runtime is preloaded (libstdc++ with it, for its throw interceptor)
+# and leak reports are off: the interpreter keeps memory until exit by design.
+ASAN_MODULE := $(HARDENING)/asan
+SANITIZER_PRELOAD = $(shell g++ -print-file-name=libasan.so):$(shell g++ -print-file-name=libstdc++.so)
+SANITIZED_PYTEST = LD_PRELOAD="$(SANITIZER_PRELOAD)" UBSAN_OPTIONS=print_stacktrace=1 \
+	PYTHONPATH=$(ASAN_MODULE) $(HARDENING_PYTHON) -m pytest -q -p no:cacheprovider --capture=sys
+
+$(ASAN_MODULE)/built.stamp: $(ALL_SOURCES) | hardening-tools
+	cmake -S . -B $(ASAN_MODULE) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=g++ \
+		-DPython_EXECUTABLE=$(abspath $(HARDENING_PYTHON)) "-DCMAKE_CXX_FLAGS=$(SAN_FLAGS)" >/dev/null
+	ninja -j1 -C $(ASAN_MODULE) >/dev/null
+	touch $@
+
+# The leak tests measure resident memory, which ASan's quarantine of freed blocks would swamp:
+# they run in a second pass with the quarantine off; everything else keeps it.
+sanitize-test: $(ASAN_MODULE)/built.stamp
+	ASAN_OPTIONS=detect_leaks=0 $(SANITIZED_PYTEST) --deselect tests/test_leaks.py tests
+	ASAN_OPTIONS=detect_leaks=0:quarantine_size_mb=0 $(SANITIZED_PYTEST) tests/test_leaks.py
+
+# The suite under memcheck against a plain build. The interpreter allocates through malloc so
+# that every block is seen; fuzz/valgrind_report.py fails the run on any leak or memory error
+# with a frame in the module, and only counts the interpreter's own. The leak tests run with
+# few calls here: one leaking call is enough for memcheck.
+PLAIN_MODULE := $(HARDENING)/plain
+VALGRIND_TESTS ?= tests
+
+$(PLAIN_MODULE)/built.stamp: $(ALL_SOURCES) | hardening-tools
+	cmake -S . -B $(PLAIN_MODULE) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=g++ \
+		-DPython_EXECUTABLE=$(abspath $(HARDENING_PYTHON)) >/dev/null
+	ninja -j1 -C $(PLAIN_MODULE) >/dev/null
+	touch $@
+
+valgrind-test: $(PLAIN_MODULE)/built.stamp
+	mkdir -p $(HARDENING)/logs
+	PYTHONMALLOC=malloc LEAK_CHECK_CALLS=50 PYTHONPATH=$(PLAIN_MODULE) \
+		valgrind --track-origins=yes --leak-check=full --show-leak-kinds=definite,indirect \
+		--errors-for-leak-kinds=definite,indirect --num-callers=40 \
+		--xml=yes --xml-file=$(HARDENING)/logs/valgrind.xml \
+		$(HARDENING_PYTHON) -m pytest -q -p no:cacheprovider $(VALGRIND_TESTS)
+	$(HARDENING_PYTHON) fuzz/valgrind_report.py $(HARDENING)/logs/valgrind.xml
