@@ -9,30 +9,33 @@ HARDENING := build/hardening
 HARDENING_VENV := $(HARDENING)/venv
 HARDENING_PYTHON := $(HARDENING_VENV)/bin/python
 CLANGXX ?= clang++-14
-CLANG_RT := $(shell $(CLANGXX) -print-resource-dir 2>/dev/null)/lib/linux
+CLANG_RT = $(shell $(CLANGXX) -print-resource-dir 2>/dev/null)/lib/linux
 CORE_SOURCES := $(filter-out src/lib/module.cpp,$(wildcard src/webapp_data/*.cpp src/lib/*.cpp))
 ALL_SOURCES := $(wildcard src/*/*.cpp src/*/*.hpp) CMakeLists.txt
 CORE_FUZZER := $(HARDENING)/core_fuzzer
 FUZZ_FLAGS := -std=c++20 -g -O1 -Wall -Wextra -Wpedantic -fno-omit-frame-pointer
 SAN_FLAGS := -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer
 
-.PHONY: hardening-tools fuzz-core fuzz-python sanitize-test valgrind-test ci-hardening
+.PHONY: hardening-tools hardening-packages fuzz-core fuzz-python sanitize-test valgrind-test ci-hardening
 
 # Installs what the targets below need on a fresh machine (run as root); quick when present.
-hardening-tools: $(HARDENING)/venv.stamp
+hardening-tools: hardening-packages $(HARDENING)/venv.stamp
+
+hardening-packages:
 	@missing=""; \
 	for tool in $(CLANGXX) g++ cmake ninja valgrind; do command -v $$tool >/dev/null || missing=1; done; \
-	test -e $(CLANG_RT)/libclang_rt.fuzzer_no_main-x86_64.a || missing=1; \
+	test -e "$(CLANG_RT)/libclang_rt.fuzzer_no_main-x86_64.a" || missing=1; \
 	test -e /usr/include/openssl/evp.h || missing=1; \
 	if [ -n "$$missing" ]; then \
+		echo "installing clang-14, its runtimes, valgrind and the build tools"; \
 		apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq \
 			clang-14 libclang-rt-14-dev g++ cmake ninja-build valgrind libssl-dev >/dev/null; \
 	fi
 
-$(HARDENING)/venv.stamp:
+$(HARDENING)/venv.stamp: | hardening-packages
 	mkdir -p $(HARDENING)
 	$(PYTHON) -m venv $(HARDENING_VENV)
-	$(HARDENING_PYTHON) -m pip install --quiet atheris pytest scikit-build-core
+	$(HARDENING_PYTHON) -m pip install --quiet atheris pytest
 	touch $@
 
 $(CORE_FUZZER): fuzz/core_fuzzer.cpp $(ALL_SOURCES) | hardening-tools
@@ -116,3 +119,13 @@ valgrind-test: $(PLAIN_MODULE)/built.stamp
 		--xml=yes --xml-file=$(HARDENING)/logs/valgrind.xml \
 		$(HARDENING_PYTHON) -m pytest -q -p no:cacheprovider $(VALGRIND_TESTS)
 	$(HARDENING_PYTHON) fuzz/valgrind_report.py $(HARDENING)/logs/valgrind.xml
+
+# The short forms for CI: each fuzzer for a minute, then both test runs; prints each step's time.
+CI_FUZZ_SECONDS ?= 60
+
+ci-hardening: hardening-tools
+	@for step in fuzz-core fuzz-python sanitize-test valgrind-test; do \
+		start=$$(date +%s); \
+		$(MAKE) --no-print-directory $$step FUZZ_SECONDS=$(CI_FUZZ_SECONDS) || exit 1; \
+		echo "ci-hardening: $$step passed in $$(( $$(date +%s) - start )) s"; \
+	done
