@@ -148,11 +148,15 @@ def test_memory_and_references_stay_flat(case):
     gc.collect()
     references = [sys.getrefcount(obj) for obj in watched]
     blocks = sys.getallocatedblocks()
-    before = resident_bytes()
-    for _ in range(CALLS):
-        call(*args)
-    gc.collect()
-    assert resident_bytes() - before < ALLOWED_GROWTH
+    # A leak grows memory in every round; an allocator taking a new region does so once.
+    growth = []
+    for _ in range(2):
+        before = resident_bytes()
+        for _ in range(CALLS // 2):
+            call(*args)
+        gc.collect()
+        growth.append(resident_bytes() - before)
+    assert min(growth) < ALLOWED_GROWTH // 2
     assert sys.getallocatedblocks() - blocks < ALLOWED_BLOCKS
     assert [sys.getrefcount(obj) for obj in watched] == references
 
