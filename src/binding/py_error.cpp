@@ -110,20 +110,23 @@ void throw_error_caused_by_pending(PyObject* type, std::string_view message) {
     throw PyError{};
 }
 
-std::string conversion_error_text(PyObject* object, std::string_view target) {
-    std::string text = "'";
-    PyRef qualname = PyRef::steal(
-        PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(object)), "__qualname__"));
+std::optional<std::string> text_attribute(PyObject* object, const char* name) {
+    const PyRef value = PyRef::steal(PyObject_GetAttrString(object, name));
     Py_ssize_t size = 0;
-    const char* utf8 = qualname && PyUnicode_Check(qualname.get())
-                           ? PyUnicode_AsUTF8AndSize(qualname.get(), &size)
-                           : nullptr;
-    if (utf8 != nullptr) {
-        text.append(utf8, static_cast<std::size_t>(size));
-    } else {
-        PyErr_Clear();
-        text += "<failed to extract type name>";
+    const char* utf8 =
+        value && PyUnicode_Check(value.get()) ? PyUnicode_AsUTF8AndSize(value.get(), &size) : nullptr;
+    if (utf8 == nullptr) {
+        drop_pending_error();
+        return std::nullopt;
     }
+    return std::string(utf8, static_cast<std::size_t>(size));
+}
+
+std::string conversion_error_text(PyObject* object, std::string_view target) {
+    const std::optional<std::string> type_name =
+        text_attribute(reinterpret_cast<PyObject*>(Py_TYPE(object)), "__qualname__");
+    std::string text = "'";
+    text += type_name ? *type_name : "<failed to extract type name>";
     text += "' object cannot be converted to '";
     text += target;
     text += '\'';

@@ -3,6 +3,7 @@
 
 #include <Python.h>
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -48,6 +49,10 @@ void set_error(PyObject* type, std::string_view message) noexcept;
 
 /// Replaces the pending exception by a new `type(message)` whose __cause__ is the old one.
 [[noreturn]] void throw_error_caused_by_pending(PyObject* type, std::string_view message);
+
+/// The attribute `name` of `object` as UTF-8 text; nothing (the error dropped) when it is
+/// missing, not a `str` or has no UTF-8 form.
+std::optional<std::string> text_attribute(PyObject* object, const char* name);
 
 /// "'<qualname of object's type>' object cannot be converted to '<target>'".
 std::string conversion_error_text(PyObject* object, std::string_view target);

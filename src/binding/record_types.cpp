@@ -149,19 +149,9 @@ PyObject* record_repr(PyObject* self) {
 
 PyObject* refuse_new(PyTypeObject* type, PyObject*, PyObject*) {
     return call_wrapper([&]() -> PyRef {
-        std::string message = "No constructor defined for ";
-        PyRef name =
-            PyRef::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__name__"));
-        Py_ssize_t size = 0;
-        const char* utf8 = name && PyUnicode_Check(name.get())
-                               ? PyUnicode_AsUTF8AndSize(name.get(), &size)
-                               : nullptr;
-        if (utf8 != nullptr) {
-            message.append(utf8, static_cast<std::size_t>(size));
-        } else {
-            drop_pending_error();
-            message += "<unknown>";
-        }
+        const std::optional<std::string> name =
+            text_attribute(reinterpret_cast<PyObject*>(type), "__name__");
+        const std::string message = "No constructor defined for " + name.value_or("<unknown>");
         throw_error(PyExc_TypeError, message);
     });
 }
