@@ -54,10 +54,7 @@ KeyBytes::KeyBytes(PyObject* object, const char* name) {
         return;
     }
     if (!PySequence_Check(object)) throw_wrong_kind(object, name, "Sequence");
-    if (take_exact_int_items(object)) {
-        bytes_ = owned_;
-        return;
-    }
+    if (take_exact_int_items(object)) return;
 
     try {
         const Py_ssize_t length = PySequence_Size(object);
@@ -71,7 +68,7 @@ KeyBytes::KeyBytes(PyObject* object, const char* name) {
             // Through __index__ only, on every version: Python 3.9's PyLong_AsLong would
             // still take objects that merely define __int__.
             const PyRef index = checked(PyNumber_Index(item.get()));
-            append_checked(PyLong_AsLong(index.get()));
+            owned_.push_back(checked_byte(PyLong_AsLong(index.get())));
         }
         if (PyErr_Occurred()) throw_pending_error();
     } catch (const PyError&) {
@@ -87,18 +84,24 @@ bool KeyBytes::take_exact_int_items(PyObject* object) {
     for (Py_ssize_t i = 0; i < size; ++i) {
         if (!PyLong_CheckExact(items[i])) return false;
     }
-    owned_.reserve(static_cast<std::size_t>(size));
-    for (Py_ssize_t i = 0; i < size; ++i) append_checked(PyLong_AsLong(items[i]));
+    const auto count = static_cast<std::size_t>(size);
+    std::uint8_t* out = inline_.data();
+    if (count > inline_.size()) {
+        owned_.resize(count);
+        out = owned_.data();
+    }
+    for (std::size_t i = 0; i < count; ++i) out[i] = checked_byte(PyLong_AsLong(items[i]));
+    bytes_ = {out, count};
     return true;
 }
 
 // The same conversion and errors for every item, whichever way it was read.
-void KeyBytes::append_checked(long value) {
+std::uint8_t KeyBytes::checked_byte(long value) {
     if (value == -1 && PyErr_Occurred()) throw_pending_error();
     if (value < 0 || value > 255) {
         throw_error(PyExc_OverflowError, "out of range integral type conversion attempted");
     }
-    owned_.push_back(static_cast<std::uint8_t>(value));
+    return static_cast<std::uint8_t>(value);
 }
 
 }  // namespace norvik_auth::binding

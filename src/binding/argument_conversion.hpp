@@ -3,6 +3,7 @@
 
 #include <Python.h>
 
+#include <array>
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -28,10 +29,12 @@ private:
     /// Exact lists and tuples of exact ints run no Python code while read, so they are read
     /// directly; false (nothing taken) when an item needs the general protocol.
     bool take_exact_int_items(PyObject* object);
-    void append_checked(long value);
+    static std::uint8_t checked_byte(long value);
 
-    std::vector<std::uint8_t> owned_;      // filled for sequences other than bytes and bytearray
-    std::span<const std::uint8_t> bytes_;  // into owned_ or into the argument's own buffer
+    // Keys are 32 bytes as a rule: lists and tuples up to this size need no allocation.
+    std::array<std::uint8_t, 64> inline_;
+    std::vector<std::uint8_t> owned_;      // other sequences, and longer lists and tuples
+    std::span<const std::uint8_t> bytes_;  // into one of the above, or the argument's buffer
 };
 
 }  // namespace norvik_auth::binding

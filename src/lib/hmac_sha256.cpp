@@ -30,8 +30,8 @@ const EVP_MD* sha256() {
     return md.get();
 }
 
-/// One hashing context per thread, reused so that a call allocates nothing. It is reset to the
-/// initial SHA-256 state before every call returns, so no keyed state outlives a call.
+/// One hashing context per thread, reused so that a call allocates nothing. No keyed state is
+/// left in it when a call returns (see KeyMaterialGuard).
 EVP_MD_CTX* thread_context() {
     thread_local const std::unique_ptr<EVP_MD_CTX, DigestContextDeleter> context(EVP_MD_CTX_new());
     if (!context) throw std::bad_alloc();
@@ -51,14 +51,17 @@ void hash_padded(EVP_MD_CTX* context, const std::uint8_t* pad, const std::uint8_
     check(EVP_DigestFinal_ex(context, out, nullptr));
 }
 
-/// Wipes the pads and the context's state whatever way the computation ends.
+/// Wipes the pads whatever way the computation ends, and the context's state when it ends
+/// early. A finished outer hash leaves only the digest in the context: the keyed midstates
+/// were overwritten by the blocks after them, and finishing wipes the block buffer.
 struct KeyMaterialGuard {
     EVP_MD_CTX* context;
     std::uint8_t* pads;
     std::size_t size;
+    bool finished = false;
     ~KeyMaterialGuard() {
         OPENSSL_cleanse(pads, size);
-        EVP_DigestInit_ex2(context, sha256(), nullptr);
+        if (!finished) EVP_DigestInit_ex2(context, sha256(), nullptr);
     }
 };
 
@@ -71,7 +74,7 @@ Digest hmac_sha256(std::span<const std::uint8_t> key, std::span<const std::uint8
     std::uint8_t pads[2 * kBlockSize] = {};
     std::uint8_t* const inner_pad = pads;
     std::uint8_t* const outer_pad = pads + kBlockSize;
-    const KeyMaterialGuard guard{context, pads, sizeof pads};
+    KeyMaterialGuard guard{context, pads, sizeof pads};
 
     if (key.size() > kBlockSize) {
         check(EVP_DigestInit_ex2(context, sha256(), nullptr));
@@ -89,6 +92,7 @@ Digest hmac_sha256(std::span<const std::uint8_t> key, std::span<const std::uint8
     hash_padded(context, inner_pad, message.data(), message.size(), inner.data());
     Digest digest{};
     hash_padded(context, outer_pad, inner.data(), inner.size(), digest.data());
+    guard.finished = true;
     OPENSSL_cleanse(inner.data(), inner.size());
     return digest;
 }
