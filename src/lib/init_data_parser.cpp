@@ -19,12 +19,14 @@ using webapp_data::WebAppChat;
 using webapp_data::WebAppInitData;
 using webapp_data::WebAppUser;
 
-/// Decodes a JSON-valued member; the member's name goes into the message of a failure.
+/// Decodes a JSON-valued member straight into its place in the record; the member's name goes
+/// into the message of a failure.
 template <class Record>
-std::optional<Record> decode_record(const std::string_view* value, std::string_view member) {
-    if (value == nullptr) return std::nullopt;
+void decode_record(const std::string_view* value, std::string_view member,
+                   std::optional<Record>& out) {
+    if (value == nullptr) return;
     try {
-        return Record::from_json(*value);
+        Record::from_json(*value, out.emplace());
     } catch (const JsonError& error) {
         throw Abort("Unable to parse " + std::string(member) + ": " + error.debug_text());
     }
@@ -59,9 +61,9 @@ void parse_init_data(std::string_view query, WebAppInitData& data) {
 
     // The lookups run in this fixed order, so the earliest bad member is the one reported.
     data.query_id = decode_text(fields.find(Field::QueryId));
-    data.user = decode_record<WebAppUser>(fields.find(Field::User), "user");
-    data.receiver = decode_record<WebAppUser>(fields.find(Field::Receiver), "receiver");
-    data.chat = decode_record<WebAppChat>(fields.find(Field::Chat), "chat");
+    decode_record(fields.find(Field::User), "user", data.user);
+    decode_record(fields.find(Field::Receiver), "receiver", data.receiver);
+    decode_record(fields.find(Field::Chat), "chat", data.chat);
     data.chat_type = decode_text(fields.find(Field::ChatType));
     data.chat_instance = decode_text(fields.find(Field::ChatInstance));
     data.auth_date = decode_integer(fields.find(Field::AuthDate), "auth_date");

@@ -10,6 +10,11 @@ namespace norvik_auth::webapp_data {
 
 WebAppChat WebAppChat::from_json(std::string_view json) {
     WebAppChat chat;
+    from_json(json, chat);
+    return chat;
+}
+
+void WebAppChat::from_json(std::string_view json, WebAppChat& chat) {
     // The member is "type_" with the underscore; "type" is an unknown member.
     const std::array<FieldBinding, 5> fields{{
         {"id", &chat.id},
@@ -19,7 +24,6 @@ WebAppChat WebAppChat::from_json(std::string_view json) {
         {"photo_url", &chat.photo_url},
     }};
     decode_record(json, "WebAppChat", fields);
-    return chat;
 }
 
 void WebAppChat::append_text_form(std::string& out) const {

@@ -18,6 +18,8 @@ struct WebAppChat {
 
     /// Decodes one complete JSON text (object or array form); throws JsonError.
     static WebAppChat from_json(std::string_view json);
+    /// As above, into `into` (fresh on entry); on failure it holds a partial result.
+    static void from_json(std::string_view json, WebAppChat& into);
 
     /// Appends `WebAppChat { id: .., .. }`.
     void append_text_form(std::string& out) const;

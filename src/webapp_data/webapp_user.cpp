@@ -10,6 +10,11 @@ namespace norvik_auth::webapp_data {
 
 WebAppUser WebAppUser::from_json(std::string_view json) {
     WebAppUser user;
+    from_json(json, user);
+    return user;
+}
+
+void WebAppUser::from_json(std::string_view json, WebAppUser& user) {
     const std::array<FieldBinding, 10> fields{{
         {"id", &user.id},
         {"is_bot", &user.is_bot},
@@ -23,7 +28,6 @@ WebAppUser WebAppUser::from_json(std::string_view json) {
         {"photo_url", &user.photo_url},
     }};
     decode_record(json, "WebAppUser", fields);
-    return user;
 }
 
 void WebAppUser::append_text_form(std::string& out) const {

@@ -23,6 +23,8 @@ struct WebAppUser {
 
     /// Decodes one complete JSON text (object or array form); throws JsonError.
     static WebAppUser from_json(std::string_view json);
+    /// As above, into `into` (fresh on entry); on failure it holds a partial result.
+    static void from_json(std::string_view json, WebAppUser& into);
 
     /// Appends `WebAppUser { id: .., .. }`.
     void append_text_form(std::string& out) const;
