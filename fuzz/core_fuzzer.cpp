@@ -174,7 +174,10 @@ template <class Record>
 void check_record(std::string_view json) {
     if (!is_valid_utf8(json)) return;
     try {
-        check_text_form(Record::from_json(json));
+        norvik_auth::webapp_data::TextArena texts;
+        Record record;
+        Record::from_json(json, record, texts);
+        check_text_form(record);
     } catch (const JsonError& error) {
         require(error.line() >= 1, "JSON error line is not 1-based");
         require(!error.message().empty(), "JSON error without a message");

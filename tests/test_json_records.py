@@ -242,3 +242,43 @@ class TestUntrustedShapes:
         document = path.read_bytes().decode("utf-8")
         message = user_error('{"id": 1, "first_name": "A", "x": ' + document + "}")
         assert message.startswith('Error("')
+
+
+class TestNestedRecordsOutliveTheirInitData:
+    # Nested records share their texts with the init data they came from.
+    USER = ('{"id": 5, "first_name": "Jos\\u00e9 \\"Pepe\\"", "last_name": "' + "L" * 300 + '",'
+            ' "username": "jp", "photo_url": "https://example.org/p/\\ud83d\\ude00.png"}')
+    CHAT = '{"id": -9, "type_": "supergroup", "title": "' + "Ti\\ttle " * 40 + '"}'
+
+    def snapshot(self, record, names):
+        return [getattr(record, name) for name in names] + [repr(record)]
+
+    def test_texts_stay_intact_after_the_init_data_is_gone(self):
+        import gc
+
+        query = (f"user={quote(self.USER, safe='')}&receiver={quote(self.USER, safe='')}"
+                 f"&chat={quote(self.CHAT, safe='')}&hash=h")
+        data = norvik_auth.parse_webapp_data(query)
+        user_names = ("id", "first_name", "last_name", "username", "photo_url")
+        chat_names = ("id", "type", "title", "username", "photo_url")
+        user, receiver, chat = data.user, data.receiver, data.chat
+        expected = [self.snapshot(user, user_names), self.snapshot(receiver, user_names),
+                    self.snapshot(chat, chat_names)]
+        assert expected[0][1] == 'José "Pepe"' and expected[0][4].endswith("/\U0001F600.png")
+        del data
+        gc.collect()
+        # Churn the allocator: freed memory would now hold other texts.
+        churn = [norvik_auth.parse_webapp_data(query.replace("L", "M")) for _ in range(200)]
+        churn += [b"\xff" * 512 for _ in range(200)]
+        assert [self.snapshot(user, user_names), self.snapshot(receiver, user_names),
+                self.snapshot(chat, chat_names)] == expected
+
+    def test_nested_records_release_the_init_data(self):
+        import sys
+
+        data = parse("user", '{"id": 1, "first_name": "A"}')
+        before = sys.getrefcount(data)
+        users = [data.user for _ in range(10)]
+        assert sys.getrefcount(data) == before + 10
+        del users
+        assert sys.getrefcount(data) == before

@@ -20,6 +20,9 @@ template <class Record>
 struct RecordObject {
     PyObject ob_base;
     Py_ssize_t borrow_count;  // readers in progress; -1 would mean an exclusive hold (never taken)
+    // The instance whose arena holds this record's texts (a nested record handed out by its
+    // init data keeps that alive), or null when the record owns them itself.
+    PyObject* text_owner;
     Record record;
 };
 
@@ -82,37 +85,54 @@ PyTypeObject* class_for_instances() {
     }
 }
 
-/// A new instance whose record is constructed in place from `args`.
+/// A new instance whose record is constructed in place from `args`; `text_owner` (may be
+/// null) is kept alive for as long as the instance.
 template <class Record, class... Args>
-PyRef new_record_object(Args&&... args) {
+PyRef new_record_object(PyObject* text_owner, Args&&... args) {
     PyTypeObject* type = class_for_instances<Record>();
     // tp_alloc zeroes the memory and takes the reference to the heap type that tp_dealloc drops.
     PyRef object = built(type->tp_alloc(type, 0));
     auto* instance = as_record_object<Record>(object.get());
     instance->borrow_count = 0;
+    instance->text_owner = PyRef::borrow(text_owner).release();
     try {
         std::construct_at(&instance->record, std::forward<Args>(args)...);
     } catch (...) {
         // No record to destroy: release the bare object and its class reference by hand.
         const PyRef class_reference = PyRef::steal(reinterpret_cast<PyObject*>(type));
+        const PyRef owner_reference = PyRef::steal(instance->text_owner);
         type->tp_free(object.release());
         throw;
     }
     return object;
 }
 
-// Each attribute read converts the stored value anew; nested records are handed out as copies.
-PyRef to_python(std::int64_t value) { return built(PyLong_FromLongLong(value)); }
-PyRef to_python(std::uint64_t value) { return built(PyLong_FromUnsignedLongLong(value)); }
-PyRef to_python(bool value) { return PyRef::borrow(value ? Py_True : Py_False); }
-PyRef to_python(const std::string& text) {
+/// The instance that keeps the texts of `self`'s record alive.
+template <class Record>
+PyObject* text_owner_of(PyObject* self) {
+    PyObject* const owner = as_record_object<Record>(self)->text_owner;
+    return owner != nullptr ? owner : self;
+}
+
+// Each attribute read converts the stored value anew; nested records are handed out as copies
+// that share the texts and keep alive their owner.
+PyRef to_python(std::int64_t value, PyObject*) { return built(PyLong_FromLongLong(value)); }
+PyRef to_python(std::uint64_t value, PyObject*) {
+    return built(PyLong_FromUnsignedLongLong(value));
+}
+PyRef to_python(bool value, PyObject*) { return PyRef::borrow(value ? Py_True : Py_False); }
+PyRef to_python(std::string_view text, PyObject*) {
     return built(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
 }
-PyRef to_python(const WebAppUser& user) { return new_record_object<WebAppUser>(user); }
-PyRef to_python(const WebAppChat& chat) { return new_record_object<WebAppChat>(chat); }
+PyRef to_python(const WebAppUser& user, PyObject* text_owner) {
+    return new_record_object<WebAppUser>(text_owner, user);
+}
+PyRef to_python(const WebAppChat& chat, PyObject* text_owner) {
+    return new_record_object<WebAppChat>(text_owner, chat);
+}
 template <class T>
-PyRef to_python(const std::optional<T>& value) {
-    return value ? to_python(*value) : PyRef::borrow(Py_None);
+PyRef to_python(const std::optional<T>& value, PyObject* text_owner) {
+    return value ? to_python(*value, text_owner) : PyRef::borrow(Py_None);
 }
 
 template <class T>
@@ -127,7 +147,7 @@ PyObject* get_attribute(PyObject* self, void*) {
     using Record = typename MemberOf<decltype(Member)>::type;
     return call_wrapper([&] {
         const SharedRead<Record> read(self);
-        return to_python(read.record().*Member);
+        return to_python(read.record().*Member, text_owner_of<Record>(self));
     });
 }
 
@@ -161,6 +181,7 @@ void record_dealloc(PyObject* self) {
     dealloc_wrapper(self, [self] {
         // Heap-type instances own a reference to their class, released after the memory.
         const PyRef type = PyRef::steal(reinterpret_cast<PyObject*>(Py_TYPE(self)));
+        const PyRef text_owner = PyRef::steal(as_record_object<Record>(self)->text_owner);
         std::destroy_at(&as_record_object<Record>(self)->record);
         Py_TYPE(self)->tp_free(self);
     });
@@ -261,7 +282,7 @@ PyTypeObject* record_class_for_import(RecordClass which) {
     return nullptr;
 }
 
-PyRef new_init_data_object() { return new_record_object<WebAppInitData>(); }
+PyRef new_init_data_object() { return new_record_object<WebAppInitData>(nullptr); }
 
 WebAppInitData& init_data_record(PyObject* object) {
     return as_record_object<WebAppInitData>(object)->record;

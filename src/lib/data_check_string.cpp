@@ -33,8 +33,12 @@ private:
 
 /// Bytewise order of the two lines as unsigned bytes; a proper prefix sorts first.
 bool line_less(const FieldEntry& a, const FieldEntry& b) {
-    // Usually the names differ within their common length, which settles it.
+    // Usually the names differ within their common length, which settles it; most often in
+    // their first byte.
     const std::size_t common = std::min(a.name.size(), b.name.size());
+    if (common != 0 && a.name[0] != b.name[0]) {
+        return static_cast<unsigned char>(a.name[0]) < static_cast<unsigned char>(b.name[0]);
+    }
     const int names = a.name.substr(0, common).compare(b.name.substr(0, common));
     if (names != 0) return names < 0;
     LineCursor left(a);
@@ -50,30 +54,35 @@ bool line_less(const FieldEntry& a, const FieldEntry& b) {
     return left.done() && !right.done();
 }
 
+bool makes_line(const FieldEntry& entry) { return entry.name != "hash" && !entry.value.empty(); }
+
 }  // namespace
 
-std::string build_data_check_string(std::span<FieldEntry> entries) {
+std::size_t data_check_string_size(std::span<const FieldEntry> entries) {
+    std::size_t size = 0;
+    for (const FieldEntry& entry : entries) {
+        if (makes_line(entry)) size += entry.name.size() + 1 + entry.value.size() + 1;
+    }
+    return size == 0 ? 0 : size - 1;  // no line feed after the last line
+}
+
+std::string_view build_data_check_string(std::span<FieldEntry> entries,
+                                         webapp_data::TextArena& texts) {
+    const std::size_t size = data_check_string_size(entries);
+    if (size == 0) return std::string_view("", 0);
     // The entries that make a line move to the front and are sorted there, in place.
-    const auto lines_end = std::partition(entries.begin(), entries.end(), [](const FieldEntry& e) {
-        return e.name != "hash" && !e.value.empty();
-    });
+    const auto lines_end = std::partition(entries.begin(), entries.end(), makes_line);
     std::sort(entries.begin(), lines_end, line_less);
 
-    std::size_t size = 0;
-    for (auto line = entries.begin(); line != lines_end; ++line) {
-        size += line->name.size() + 1 + line->value.size() + 1;
-    }
-    std::string text;
-    if (size == 0) return text;
-    text.resize(size - 1);  // no line feed after the last line
-    char* out = text.data();
+    char* const text = texts.allocate(size);
+    char* out = text;
     for (auto line = entries.begin(); line != lines_end; ++line) {
         if (line != entries.begin()) *out++ = '\n';
         out = std::copy(line->name.begin(), line->name.end(), out);
         *out++ = '=';
         out = std::copy(line->value.begin(), line->value.end(), out);
     }
-    return text;
+    return {text, size};
 }
 
 }  // namespace norvik_auth::lib

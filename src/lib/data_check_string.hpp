@@ -2,14 +2,21 @@
 #pragma once
 
 #include <span>
-#include <string>
+#include <cstddef>
+#include <string_view>
 
 #include "lib/field_map.hpp"
+#include "webapp_data/text_arena.hpp"
 
 namespace norvik_auth::lib {
 
+/// The size of the data-check string of `entries`, without building it.
+std::size_t data_check_string_size(std::span<const FieldEntry> entries);
+
 /// Lines "name=value" of the entries other than `hash` with a non-empty value, sorted bytewise
-/// on the whole line and joined by '\n'. Entries must have distinct names; they are reordered.
-std::string build_data_check_string(std::span<FieldEntry> entries);
+/// on the whole line and joined by '\n', kept in `texts`. Entries must have distinct names;
+/// they are reordered.
+std::string_view build_data_check_string(std::span<FieldEntry> entries,
+                                         webapp_data::TextArena& texts);
 
 }  // namespace norvik_auth::lib

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <stdexcept>
 #include <utility>
 
@@ -247,26 +248,40 @@ bool decode_component(std::string_view raw, std::string& out) {
 
 DecodedForm::DecodedForm(std::string_view input) {
     // A decoded part never has more bytes than its raw form, except that a raw byte at or above
-    // 0x80 may become the three bytes of U+FFFD. Reserving that bound once means the buffer is
-    // never reallocated, so views into it stay valid as parts are added.
-    decoded_.reserve(input.size() + 2 * count_non_ascii(input));
+    // 0x80 may become the three bytes of U+FFFD. The first attempt reserves the input's size,
+    // which is enough unless something needed repair; should the buffer have to grow, views
+    // into it would dangle, so decoding starts over with room for the worst case.
+    if (!decode_pairs(input, input.size())) {
+        const bool fits = decode_pairs(input, input.size() + 2 * count_non_ascii(input));
+        if (!fits) throw std::logic_error("decoded form buffer moved");
+    }
+}
+
+bool DecodedForm::decode_pairs(std::string_view input, std::size_t room) {
+    decoded_.clear();
+    decoded_.reserve(room);
+    pairs_.clear();
     // Typical init data has fewer than a dozen pairs; more only cost a regrowth or two.
     pairs_.reserve(12);
     std::size_t position = 0;
     std::string_view name;
     std::string_view value;
     while (next_raw_pair(input, position, name, value)) {
-        const std::string_view decoded_name = add_part(name);
-        pairs_.push_back({decoded_name, add_part(value)});
+        const std::optional<std::string_view> decoded_name = add_part(name);
+        if (!decoded_name) return false;
+        const std::optional<std::string_view> decoded_value = add_part(value);
+        if (!decoded_value) return false;
+        pairs_.push_back({*decoded_name, *decoded_value});
     }
+    return true;
 }
 
-std::string_view DecodedForm::add_part(std::string_view raw) {
+std::optional<std::string_view> DecodedForm::add_part(std::string_view raw) {
     const char* const buffer = decoded_.data();
     const std::size_t offset = decoded_.size();
     if (!decode_component(raw, decoded_)) return raw;
-    if (decoded_.data() != buffer) throw std::logic_error("decoded form buffer moved");
-    return {decoded_.data() + offset, decoded_.size() - offset};
+    if (decoded_.data() != buffer) return std::nullopt;
+    return std::string_view(decoded_.data() + offset, decoded_.size() - offset);
 }
 
 bool FormPairReader::next(FormPair& pair) {

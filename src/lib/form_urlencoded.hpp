@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -41,9 +42,12 @@ public:
     const std::vector<FormPairView>& pairs() const { return pairs_; }
 
 private:
-    std::string_view add_part(std::string_view raw);
+    /// Fills the pairs with `room` bytes reserved for decoded parts; false if that was too few.
+    bool decode_pairs(std::string_view input, std::size_t room);
+    /// The decoded part, or nothing when the buffer had to move to hold it.
+    std::optional<std::string_view> add_part(std::string_view raw);
 
-    std::string decoded_;  // sized up front for the worst case, so it never moves
+    std::string decoded_;  // never reallocated while views into it are kept
     std::vector<FormPairView> pairs_;
 };
 

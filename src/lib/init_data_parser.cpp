@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "lib/abort.hpp"
 #include "lib/data_check_string.hpp"
@@ -15,6 +16,7 @@ namespace norvik_auth::lib {
 namespace {
 
 using webapp_data::JsonError;
+using webapp_data::TextArena;
 using webapp_data::WebAppChat;
 using webapp_data::WebAppInitData;
 using webapp_data::WebAppUser;
@@ -23,10 +25,10 @@ using webapp_data::WebAppUser;
 /// into the message of a failure.
 template <class Record>
 void decode_record(const std::string_view* value, std::string_view member,
-                   std::optional<Record>& out) {
+                   std::optional<Record>& out, TextArena& texts) {
     if (value == nullptr) return;
     try {
-        Record::from_json(*value, out.emplace());
+        Record::from_json(*value, out.emplace(), texts);
     } catch (const JsonError& error) {
         throw Abort("Unable to parse " + std::string(member) + ": " + error.debug_text());
     }
@@ -43,9 +45,20 @@ std::optional<std::uint64_t> decode_integer(const std::string_view* value,
     return number.value;
 }
 
-std::optional<std::string> decode_text(const std::string_view* value) {
+std::optional<std::string_view> decode_text(const std::string_view* value, TextArena& texts) {
     if (value == nullptr) return std::nullopt;
-    return std::string(*value);
+    return texts.copy(*value);
+}
+
+/// Room for every text the record can keep: the text fields as they are, the texts inside
+/// the JSON members (never longer than the JSON), and the data-check string.
+std::size_t text_room(const FieldMap& fields, std::size_t data_check_size) {
+    std::size_t room = data_check_size;
+    for (const Field field : {Field::QueryId, Field::User, Field::Receiver, Field::Chat,
+                              Field::ChatType, Field::ChatInstance, Field::Hash, Field::StartParam}) {
+        if (const std::string_view* value = fields.find(field)) room += value->size();
+    }
+    return room;
 }
 
 }  // namespace
@@ -58,22 +71,25 @@ WebAppInitData parse_init_data(std::string_view query) {
 
 void parse_init_data(std::string_view query, WebAppInitData& data) {
     FieldMap fields(query);
+    TextArena& texts = data.texts;
+    // One allocation for all the texts of the record.
+    texts.reserve(text_room(fields, data_check_string_size(fields.entries())));
 
     // The lookups run in this fixed order, so the earliest bad member is the one reported.
-    data.query_id = decode_text(fields.find(Field::QueryId));
-    decode_record(fields.find(Field::User), "user", data.user);
-    decode_record(fields.find(Field::Receiver), "receiver", data.receiver);
-    decode_record(fields.find(Field::Chat), "chat", data.chat);
-    data.chat_type = decode_text(fields.find(Field::ChatType));
-    data.chat_instance = decode_text(fields.find(Field::ChatInstance));
+    data.query_id = decode_text(fields.find(Field::QueryId), texts);
+    decode_record(fields.find(Field::User), "user", data.user, texts);
+    decode_record(fields.find(Field::Receiver), "receiver", data.receiver, texts);
+    decode_record(fields.find(Field::Chat), "chat", data.chat, texts);
+    data.chat_type = decode_text(fields.find(Field::ChatType), texts);
+    data.chat_instance = decode_text(fields.find(Field::ChatInstance), texts);
     data.auth_date = decode_integer(fields.find(Field::AuthDate), "auth_date");
     const std::string_view* const hash = fields.find(Field::Hash);
     if (hash == nullptr) throw Abort("Hash is required");
-    data.hash = std::string(*hash);
-    data.start_param = decode_text(fields.find(Field::StartParam));
+    data.hash = texts.copy(*hash);
+    data.start_param = decode_text(fields.find(Field::StartParam), texts);
     data.can_send_after = decode_integer(fields.find(Field::CanSendAfter), "can_send_after");
 
-    data.data_check_string = build_data_check_string(fields.entries());
+    data.data_check_string = build_data_check_string(fields.entries(), texts);
 }
 
 }  // namespace norvik_auth::lib

@@ -19,7 +19,7 @@ struct RecordRuleError {
 
 bool is_required(const FieldTarget& target) {
     return std::holds_alternative<std::int64_t*>(target) ||
-           std::holds_alternative<std::string*>(target);
+           std::holds_alternative<std::string_view*>(target);
 }
 
 // The found value, taken whole when it is a scalar, described for an invalid-type failure;
@@ -77,12 +77,13 @@ std::int64_t decode_i64(JsonReader& reader) {
     throw reader.peek_error("invalid type: " + number.description() + ", expected i64");
 }
 
-void decode_text(JsonReader& reader, std::string& out) {
+std::string_view decode_text(JsonReader& reader, TextArena& texts) {
     const int c = reader.skip_whitespace();
     if (c == JsonReader::kEnd) throw reader.peek_error(Syntax::EofWhileParsingValue);
     if (c != '"') throw invalid_type(reader, "a string");
     reader.eat();
-    reader.parse_string(out);
+    std::string scratch;  // only used, and allocated, when the string has escapes
+    return texts.copy(reader.parse_string_view(scratch));
 }
 
 // `null` makes an optional empty; anything else is decoded as the value itself.
@@ -109,11 +110,12 @@ bool decode_bool(JsonReader& reader) {
     throw invalid_type(reader, "a boolean");
 }
 
-void decode_field(JsonReader& reader, const FieldTarget& target) {
+void decode_field(JsonReader& reader, const FieldTarget& target, TextArena& texts) {
     struct Visitor {
         JsonReader& reader;
+        TextArena& texts;
         void operator()(std::int64_t* out) const { *out = decode_i64(reader); }
-        void operator()(std::string* out) const { decode_text(reader, *out); }
+        void operator()(std::string_view* out) const { *out = decode_text(reader, texts); }
         void operator()(std::optional<bool>* out) const {
             if (take_null(reader)) {
                 out->reset();
@@ -121,18 +123,18 @@ void decode_field(JsonReader& reader, const FieldTarget& target) {
                 *out = decode_bool(reader);
             }
         }
-        void operator()(std::optional<std::string>* out) const {
+        void operator()(std::optional<std::string_view>* out) const {
             if (take_null(reader)) {
                 out->reset();
             } else {
-                decode_text(reader, out->emplace());
+                *out = decode_text(reader, texts);
             }
         }
     };
-    std::visit(Visitor{reader}, target);
+    std::visit(Visitor{reader, texts}, target);
 }
 
-void decode_object(JsonReader& reader, std::span<const FieldBinding> fields) {
+void decode_object(JsonReader& reader, std::span<const FieldBinding> fields, TextArena& texts) {
     std::uint32_t seen = 0;  // bit i: member i has occurred
     std::string scratch;  // holds member names that contain escapes
     bool first = true;
@@ -168,7 +170,7 @@ void decode_object(JsonReader& reader, std::span<const FieldBinding> fields) {
         reader.eat();
 
         if (known) {
-            decode_field(reader, fields[index].target);
+            decode_field(reader, fields[index].target, texts);
             seen |= 1u << index;
         } else {
             reader.skip_value();
@@ -182,7 +184,7 @@ void decode_object(JsonReader& reader, std::span<const FieldBinding> fields) {
 }
 
 void decode_array(JsonReader& reader, std::string_view record_name,
-                  std::span<const FieldBinding> fields) {
+                  std::span<const FieldBinding> fields, TextArena& texts) {
     for (std::size_t i = 0; i < fields.size(); ++i) {
         int c = reader.skip_whitespace();
         if (c == JsonReader::kEnd) throw reader.peek_error(Syntax::EofWhileParsingList);
@@ -198,7 +200,7 @@ void decode_array(JsonReader& reader, std::string_view record_name,
             if (c == ']') throw reader.peek_error(Syntax::TrailingComma);
             if (c == JsonReader::kEnd) throw reader.peek_error(Syntax::EofWhileParsingValue);
         }
-        decode_field(reader, fields[i].target);
+        decode_field(reader, fields[i].target, texts);
     }
 }
 
@@ -236,7 +238,7 @@ void close_object(JsonReader& reader, bool record_failed) {
 }  // namespace
 
 void decode_record(std::string_view json, std::string_view record_name,
-                   std::span<const FieldBinding> fields) {
+                   std::span<const FieldBinding> fields, TextArena& texts) {
     JsonReader reader(json);
     const int c = reader.skip_whitespace();
     if (c == JsonReader::kEnd) throw reader.peek_error(Syntax::EofWhileParsingValue);
@@ -246,9 +248,9 @@ void decode_record(std::string_view json, std::string_view record_name,
     const bool is_array = c == '[';
     try {
         if (is_array) {
-            decode_array(reader, record_name, fields);
+            decode_array(reader, record_name, fields, texts);
         } else {
-            decode_object(reader, fields);
+            decode_object(reader, fields, texts);
         }
     } catch (const RecordRuleError& e) {
         if (is_array) {

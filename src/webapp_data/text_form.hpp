@@ -15,7 +15,7 @@ void append_quoted(std::string& out, std::string_view text);
 void append_text_value(std::string& out, std::int64_t value);
 void append_text_value(std::string& out, std::uint64_t value);
 void append_text_value(std::string& out, bool value);
-inline void append_text_value(std::string& out, const std::string& value) {
+inline void append_text_value(std::string& out, std::string_view value) {
     append_quoted(out, value);
 }
 

@@ -8,13 +8,7 @@
 
 namespace norvik_auth::webapp_data {
 
-WebAppChat WebAppChat::from_json(std::string_view json) {
-    WebAppChat chat;
-    from_json(json, chat);
-    return chat;
-}
-
-void WebAppChat::from_json(std::string_view json, WebAppChat& chat) {
+void WebAppChat::from_json(std::string_view json, WebAppChat& chat, TextArena& texts) {
     // The member is "type_" with the underscore; "type" is an unknown member.
     const std::array<FieldBinding, 5> fields{{
         {"id", &chat.id},
@@ -23,7 +17,7 @@ void WebAppChat::from_json(std::string_view json, WebAppChat& chat) {
         {"username", &chat.username},
         {"photo_url", &chat.photo_url},
     }};
-    decode_record(json, "WebAppChat", fields);
+    decode_record(json, "WebAppChat", fields, texts);
 }
 
 void WebAppChat::append_text_form(std::string& out) const {

@@ -6,20 +6,22 @@
 #include <string>
 #include <string_view>
 
+#include "webapp_data/text_arena.hpp"
+
 namespace norvik_auth::webapp_data {
 
-/// An immutable value; copying it copies every text. `type_` is `type` in Python.
+/// An immutable value whose texts live in a TextArena; copies share them. `type_` is `type`
+/// in Python.
 struct WebAppChat {
     std::int64_t id = 0;
-    std::string type_;
-    std::string title;
-    std::optional<std::string> username;
-    std::optional<std::string> photo_url;
+    std::string_view type_;
+    std::string_view title;
+    std::optional<std::string_view> username;
+    std::optional<std::string_view> photo_url;
 
-    /// Decodes one complete JSON text (object or array form); throws JsonError.
-    static WebAppChat from_json(std::string_view json);
-    /// As above, into `into` (fresh on entry); on failure it holds a partial result.
-    static void from_json(std::string_view json, WebAppChat& into);
+    /// Decodes one complete JSON text (object or array form) into `into` (fresh on entry),
+    /// its texts into `texts`; throws JsonError, leaving a partial result.
+    static void from_json(std::string_view json, WebAppChat& into, TextArena& texts);
 
     /// Appends `WebAppChat { id: .., .. }`.
     void append_text_form(std::string& out) const;

@@ -8,13 +8,7 @@
 
 namespace norvik_auth::webapp_data {
 
-WebAppUser WebAppUser::from_json(std::string_view json) {
-    WebAppUser user;
-    from_json(json, user);
-    return user;
-}
-
-void WebAppUser::from_json(std::string_view json, WebAppUser& user) {
+void WebAppUser::from_json(std::string_view json, WebAppUser& user, TextArena& texts) {
     const std::array<FieldBinding, 10> fields{{
         {"id", &user.id},
         {"is_bot", &user.is_bot},
@@ -27,7 +21,7 @@ void WebAppUser::from_json(std::string_view json, WebAppUser& user) {
         {"allows_write_to_pm", &user.allows_write_to_pm},
         {"photo_url", &user.photo_url},
     }};
-    decode_record(json, "WebAppUser", fields);
+    decode_record(json, "WebAppUser", fields, texts);
 }
 
 void WebAppUser::append_text_form(std::string& out) const {
