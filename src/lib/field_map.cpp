@@ -45,7 +45,7 @@ constexpr std::size_t kQuadraticLimit = 16;
 
 }  // namespace
 
-FieldMap::FieldMap(std::string_view query) : form_(query) {
+FieldMap::FieldMap(std::string_view query) : form_(query, &memory_) {
     keep_last_of_each_name();
     for (const FieldEntry& entry : entries_) {
         if (const auto field = field_named(entry.name)) {
@@ -81,7 +81,7 @@ void FieldMap::keep_last_of_each_name() {
         std::stable_sort(order.begin(), order.end(), [this](std::size_t a, std::size_t b) {
             return entries_[a].name < entries_[b].name;
         });
-        std::vector<FieldEntry> survivors;
+        std::pmr::vector<FieldEntry> survivors(entries_.get_allocator());
         survivors.reserve(count);
         for (std::size_t k = 0; k < count; ++k) {
             if (k + 1 < count && entries_[order[k + 1]].name == entries_[order[k]].name) continue;

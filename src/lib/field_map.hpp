@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstddef>
+#include <memory_resource>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -42,8 +43,11 @@ public:
 private:
     void keep_last_of_each_name();
 
+    // The decoded parts and pairs of typical init data fit here, on the caller's stack.
+    std::array<std::byte, 2048> scratch_;
+    std::pmr::monotonic_buffer_resource memory_{scratch_.data(), scratch_.size()};
     DecodedForm form_;
-    std::vector<FieldEntry>& entries_ = form_.pairs();
+    std::pmr::vector<FieldEntry>& entries_ = form_.pairs();
     // Copies of the field values, so that reordering the entries leaves them alone.
     std::array<std::string_view, kFieldCount> values_{};
     std::array<bool, kFieldCount> present_{};

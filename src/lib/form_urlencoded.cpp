@@ -128,7 +128,8 @@ std::size_t first_ill_formed(std::string_view bytes) {
 }
 
 /// Appends `bytes` to `out`, replacing each ill-formed unit with U+FFFD.
-void append_repaired(std::string_view bytes, std::string& out) {
+template <class String>
+void append_repaired(std::string_view bytes, String& out) {
     std::size_t i = 0;
     while (i < bytes.size()) {
         const Utf8Unit unit = next_utf8_unit(bytes.substr(i));
@@ -211,9 +212,8 @@ bool next_raw_pair(std::string_view input, std::size_t& position, std::string_vi
     return false;
 }
 
-}  // namespace
-
-bool decode_component(std::string_view raw, std::string& out) {
+template <class String>
+bool decode_into(std::string_view raw, String& out) {
     const auto* const begin = reinterpret_cast<const unsigned char*>(raw.data());
     const auto* const end = begin + raw.size();
     // Most names and many values are plain ASCII without '+' or '%': they stay as they are.
@@ -246,7 +246,13 @@ bool decode_component(std::string_view raw, std::string& out) {
     return true;
 }
 
-DecodedForm::DecodedForm(std::string_view input) {
+}  // namespace
+
+bool decode_component(std::string_view raw, std::string& out) { return decode_into(raw, out); }
+bool decode_component(std::string_view raw, std::pmr::string& out) { return decode_into(raw, out); }
+
+DecodedForm::DecodedForm(std::string_view input, std::pmr::memory_resource* memory)
+    : decoded_(memory), pairs_(memory) {
     // A decoded part never has more bytes than its raw form, except that a raw byte at or above
     // 0x80 may become the three bytes of U+FFFD. The first attempt reserves the input's size,
     // which is enough unless something needed repair; should the buffer have to grow, views
