@@ -14,6 +14,7 @@
 #include "lib/form_pair_reader.hpp"
 #include "lib/form_urlencoded.hpp"
 #include "lib/init_data_parser.hpp"
+#include "lib/percent_decode.hpp"
 #include "lib/signature.hpp"
 #include "webapp_data/json_error.hpp"
 #include "webapp_data/text_form.hpp"
@@ -187,6 +188,21 @@ void check_record(std::string_view json) {
     }
 }
 
+/// The vector decoder (where the processor has one) must write what the scalar one writes, for
+/// the whole input and for every suffix that starts it at another offset in its 16-byte steps.
+void check_percent_decoding(std::string_view input) {
+    std::string vector(input.size(), '\0');
+    std::string scalar(input.size(), '\0');
+    for (std::size_t skip = 0; skip < 16 && skip <= input.size(); ++skip) {
+        const std::string_view raw = input.substr(skip);
+        const char* vector_end = norvik_auth::lib::percent_decode(raw, vector.data());
+        const char* scalar_end = norvik_auth::lib::percent_decode_scalar(raw, scalar.data());
+        require(std::string_view(vector.data(), static_cast<std::size_t>(vector_end - vector.data())) ==
+                    std::string_view(scalar.data(), static_cast<std::size_t>(scalar_end - scalar.data())),
+                "vector and scalar percent-decoding disagree");
+    }
+}
+
 void check_quoting(std::string_view text) {
     if (!is_valid_utf8(text)) return;  // quoting takes valid UTF-8 only
     std::string quoted;
@@ -208,5 +224,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check_record<WebAppUser>(input);
     check_record<WebAppChat>(input);
     check_quoting(input);
+    check_percent_decoding(input);
     return 0;
 }

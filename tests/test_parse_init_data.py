@@ -9,7 +9,7 @@ import hmac
 import json
 import random
 from pathlib import Path
-from urllib.parse import parse_qsl, quote
+from urllib.parse import parse_qsl, quote, unquote_plus
 
 import pytest
 
@@ -129,6 +129,17 @@ class TestFormDecoding:
     )
     def test_ill_formed_utf8_becomes_one_replacement_per_maximal_subpart(self, raw, text):
         assert parse_webapp_data("hash=" + raw).hash == text
+
+    @pytest.mark.parametrize("offset", range(18))
+    def test_escapes_at_every_position_of_long_values(self, offset):
+        # Long values are decoded sixteen bytes at a time: escapes, broken escapes and '+' must
+        # come out the same wherever they fall relative to those steps, including at the end.
+        tricky = ["%7B%22a%22%3A", "%", "%%41", "%4", "%G1", "+", "%2B", "%2b", "%C3%A9", "%E2%82",
+                  "%AC", "x", "%f0%9f%98%80", "%FF", "é+%", "%00"]
+        rng = random.Random(offset)
+        for _ in range(40):
+            value = "y" * offset + "".join(rng.choice(tricky) for _ in range(rng.randrange(4, 30)))
+            assert parse_webapp_data("hash=" + value).hash == unquote_plus(value, errors="replace"), value
 
     def test_random_queries_match_urllib(self):
         # urllib's parse_qsl applies the same splitting, '+' and percent rules, and Python's UTF-8

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "lib/form_pair_reader.hpp"
+#include "lib/percent_decode.hpp"
 #include "util/byte_scan.hpp"
 
 namespace norvik_auth::lib {
@@ -21,18 +22,6 @@ using util::kHighBits;
 using util::load_word;
 
 constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
-constexpr std::uint8_t kNotHex = 0xFF;
-
-constexpr std::array<std::uint8_t, 256> make_hex_table() {
-    std::array<std::uint8_t, 256> table{};
-    for (auto& entry : table) entry = kNotHex;
-    for (int c = '0'; c <= '9'; ++c) table[c] = static_cast<std::uint8_t>(c - '0');
-    for (int c = 'a'; c <= 'f'; ++c) table[c] = static_cast<std::uint8_t>(c - 'a' + 10);
-    for (int c = 'A'; c <= 'F'; ++c) table[c] = static_cast<std::uint8_t>(c - 'A' + 10);
-    return table;
-}
-constexpr std::array<std::uint8_t, 256> kHexValue = make_hex_table();
-
 // ASCII bytes that decode to themselves: everything below 0x80 except '+' and '%'.
 constexpr std::array<bool, 256> make_plain_table() {
     std::array<bool, 256> table{};
@@ -140,58 +129,6 @@ void append_repaired(std::string_view bytes, String& out) {
         }
         i += unit.length;
     }
-}
-
-/// Percent-decodes `raw` into `out` (room for raw.size() bytes), mapping '+' to space first so
-/// that "%2B" still yields '+'. Returns the end of the written bytes.
-char* percent_decode(std::string_view raw, char* out) {
-    const auto* p = reinterpret_cast<const unsigned char*>(raw.data());
-    const auto* const end = p + raw.size();
-    // Eight bytes at a time: runs without '%' are copied whole (with '+' turned into ' ', which
-    // differ only in the bits 0x0B); the output never overtakes the input, so the eight-byte
-    // store stays inside the room given.
-    while (end - p >= 8) {
-        const std::uint64_t word = load_word(p);
-        const std::uint64_t percent = bytes_equal(word, '%');
-        const std::uint64_t plus = bytes_equal(word, '+');
-        const std::uint64_t spaced = word ^ ((plus >> 7) * ('+' ^ ' '));
-        std::memcpy(out, &spaced, sizeof spaced);
-        if (percent == 0) {
-            out += 8;
-            p += 8;
-            continue;
-        }
-        const unsigned run = first_flagged(percent);
-        out += run;
-        p += run;
-        // p is at a '%'. Escapes often come in runs ("%22%3A%22"), taken here one after another.
-        do {
-            const std::uint8_t high = end - p > 2 ? kHexValue[p[1]] : kNotHex;
-            const std::uint8_t low = end - p > 2 ? kHexValue[p[2]] : kNotHex;
-            if ((high | low) < 16) {
-                *out++ = static_cast<char>(high << 4 | low);
-                p += 3;
-            } else {
-                *out++ = '%';  // starts no escape: stays literal, decoding resumes right after it
-                ++p;
-            }
-        } while (p < end && *p == '%');
-    }
-    while (p < end) {
-        const unsigned char byte = *p;
-        if (byte == '%' && end - p > 2) {
-            const std::uint8_t high = kHexValue[p[1]];
-            const std::uint8_t low = kHexValue[p[2]];
-            if ((high | low) < 16) {
-                *out++ = static_cast<char>(high << 4 | low);
-                p += 3;
-                continue;
-            }
-        }
-        *out++ = byte == '+' ? ' ' : static_cast<char>(byte);
-        ++p;
-    }
-    return out;
 }
 
 /// The raw name and value of the next non-empty '&'-separated sequence from `position` on
