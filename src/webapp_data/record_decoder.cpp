@@ -136,6 +136,7 @@ void decode_field(JsonReader& reader, const FieldTarget& target, TextArena& text
 
 void decode_object(JsonReader& reader, std::span<const FieldBinding> fields, TextArena& texts) {
     std::uint32_t seen = 0;  // bit i: member i has occurred
+    std::size_t next = 0;    // where the search for the next member's name starts
     std::string scratch;  // holds member names that contain escapes
     bool first = true;
     for (;;) {
@@ -157,8 +158,17 @@ void decode_object(JsonReader& reader, std::span<const FieldBinding> fields, Tex
         reader.eat();
         const std::string_view key = reader.parse_string_view(scratch);
 
-        std::size_t index = 0;
-        while (index < fields.size() && fields[index].name != key) ++index;
+        // Members usually come in declaration order, so the search starts after the last hit.
+        std::size_t index = fields.size();
+        std::size_t candidate = next;
+        for (std::size_t tried = 0; tried < fields.size(); ++tried, ++candidate) {
+            if (candidate == fields.size()) candidate = 0;
+            if (fields[candidate].name == key) {
+                index = candidate;
+                next = candidate + 1;
+                break;
+            }
+        }
         const bool known = index < fields.size();
         if (known && (seen >> index & 1u)) {
             throw RecordRuleError{"duplicate field `" + std::string(fields[index].name) + "`"};
