@@ -80,18 +80,25 @@ __attribute__((target("ssse3"))) char* percent_decode_ssse3(std::string_view raw
     // the output never runs ahead of the input.
     while (end - p >= 18) {
         const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i percent = _mm_cmpeq_epi8(bytes, _mm_set1_epi8('%'));
+        const __m128i plus = _mm_cmpeq_epi8(bytes, _mm_set1_epi8('+'));
+        const __m128i spaced = _mm_xor_si128(bytes, _mm_and_si128(plus, _mm_set1_epi8('+' ^ ' ')));
+        if (carried == 0 && _mm_movemask_epi8(percent) == 0) {
+            // Nothing to decode or drop: long plain runs are copied sixteen bytes at a time.
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), spaced);
+            out += 16;
+            p += 16;
+            continue;
+        }
         __m128i high_valid;
         __m128i low_valid;
         const __m128i high =
             hex_digits(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1)), high_valid);
         const __m128i low =
             hex_digits(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2)), low_valid);
-        const __m128i escape = _mm_and_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('%')),
-                                             _mm_and_si128(high_valid, low_valid));
+        const __m128i escape = _mm_and_si128(percent, _mm_and_si128(high_valid, low_valid));
         const __m128i decoded = _mm_or_si128(
             _mm_and_si128(_mm_slli_epi16(high, 4), _mm_set1_epi8(static_cast<char>(0xF0))), low);
-        const __m128i plus = _mm_cmpeq_epi8(bytes, _mm_set1_epi8('+'));
-        const __m128i spaced = _mm_xor_si128(bytes, _mm_and_si128(plus, _mm_set1_epi8('+' ^ ' ')));
         const __m128i lanes =
             _mm_or_si128(_mm_and_si128(escape, decoded), _mm_andnot_si128(escape, spaced));
 
