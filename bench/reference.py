@@ -13,7 +13,7 @@ import hmac
 import json
 import sys
 from dataclasses import dataclass
-from typing import Optional
+from typing import Any, Optional
 from urllib.parse import parse_qsl
 
 SECRET_KEY_DERIVATION_KEY = b"SignedView"
@@ -64,7 +64,7 @@ class InitData:
     data_check_string: str
 
 
-def _json_object(name: str, text: str) -> dict:
+def _json_object(name: str, text: str) -> dict[str, Any]:
     try:
         value = json.loads(text)
     except ValueError as e:
@@ -74,7 +74,7 @@ def _json_object(name: str, text: str) -> dict:
     return value
 
 
-def _typed(name: str, obj: dict, key: str, kind: type, required: bool = False):
+def _typed(name: str, obj: dict[str, Any], key: str, kind: type, required: bool = False) -> Any:
     value = obj.get(key)
     if value is None:
         if required:

@@ -2,7 +2,7 @@
 #
 #   make test-all-pythons   one venv per CPython 3.9-3.13 found; install ".[test]"; run the suite
 #   make test-python3.X     the same for one version
-#   make typecheck          mypy --strict on the examples and stub checks, then stubtest
+#   make typecheck          mypy --strict on the examples, benchmark and stub checks, then stubtest
 #   make dist-test          sdist and wheel with `python -m build`; the wheel tested in a fresh venv
 #   make ci-portability     all of the above, for continuous integration
 #
@@ -88,7 +88,7 @@ typecheck:
 	$(PORTABILITY_ENV) $(TYPECHECK_VENV)/bin/python -m pip install --quiet $(PORTABILITY_BUILD_DIR) .
 	$(call portability_check_installed,$(TYPECHECK_VENV))
 	$(PORTABILITY_ENV) $(TYPECHECK_VENV)/bin/python -m mypy --strict --cache-dir $(PORTABILITY_DIR)/mypy-cache \
-	    examples/*.py stubs/stub_usage_checks.py
+	    examples/*.py stubs/stub_usage_checks.py bench/*.py
 	$(PORTABILITY_ENV) $(TYPECHECK_VENV)/bin/python stubs/stub_usage_checks.py
 	cd $(PORTABILITY_DIR) && $(PORTABILITY_ENV) $(CURDIR)/$(TYPECHECK_VENV)/bin/python -m mypy.stubtest norvik_auth
 
