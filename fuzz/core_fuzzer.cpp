@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "lib/abort.hpp"
-#include "lib/form_pair_reader.hpp"
 #include "lib/form_urlencoded.hpp"
 #include "lib/init_data_parser.hpp"
 #include "lib/percent_decode.hpp"
@@ -25,7 +24,6 @@
 namespace {
 
 using norvik_auth::lib::Abort;
-using norvik_auth::lib::FormPair;
 using norvik_auth::webapp_data::JsonError;
 using norvik_auth::webapp_data::WebAppChat;
 using norvik_auth::webapp_data::WebAppInitData;
@@ -78,6 +76,104 @@ bool is_valid_utf8(std::string_view text) {
     return true;
 }
 
+struct FormPair {
+    std::string name;
+    std::string value;
+};
+
+/// Valid UTF-8 as it is, each maximal ill-formed subsequence as U+FFFD: a byte that can start no
+/// sequence on its own, else the lead byte with the continuation bytes that could still have
+/// completed it. Written independently of the decoder under test.
+std::string repair_utf8(std::string_view bytes) {
+    std::string out;
+    std::size_t i = 0;
+    while (i < bytes.size()) {
+        const auto lead = static_cast<unsigned char>(bytes[i]);
+        std::size_t length = 1;
+        unsigned char low = 0x80;
+        unsigned char high = 0xBF;
+        if (lead < 0x80) {
+            out += static_cast<char>(lead);
+            ++i;
+            continue;
+        } else if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3;
+            low = lead == 0xE0 ? 0xA0 : 0x80;
+            high = lead == 0xED ? 0x9F : 0xBF;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4;
+            low = lead == 0xF0 ? 0x90 : 0x80;
+            high = lead == 0xF4 ? 0x8F : 0xBF;
+        } else {
+            out += "\xEF\xBF\xBD";
+            ++i;
+            continue;
+        }
+        std::size_t good = 1;  // bytes of the sequence that fit
+        while (good < length && i + good < bytes.size()) {
+            const auto next = static_cast<unsigned char>(bytes[i + good]);
+            const bool fits = good == 1 ? next >= low && next <= high : next >= 0x80 && next <= 0xBF;
+            if (!fits) break;
+            ++good;
+        }
+        if (good == length) {
+            out.append(bytes.substr(i, length));
+        } else {
+            out += "\xEF\xBF\xBD";
+        }
+        i += good;
+    }
+    return out;
+}
+
+int hex_digit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+/// One name or value the plainest way: '+' to space, then "%XX" escapes, then UTF-8 repair.
+std::string reference_component(std::string_view raw) {
+    std::string spaced(raw);
+    std::replace(spaced.begin(), spaced.end(), '+', ' ');
+    std::string bytes;
+    for (std::size_t i = 0; i < spaced.size(); ++i) {
+        if (spaced[i] == '%' && i + 2 < spaced.size() &&
+            hex_digit(spaced[i + 1]) >= 0 && hex_digit(spaced[i + 2]) >= 0) {
+            bytes += static_cast<char>(hex_digit(spaced[i + 1]) * 16 + hex_digit(spaced[i + 2]));
+            i += 2;
+        } else {
+            bytes += spaced[i];
+        }
+    }
+    return repair_utf8(bytes);
+}
+
+/// The pairs of a form the plainest way: split on '&', skip empty sequences, split at the
+/// first '='.
+std::vector<FormPair> reference_form(std::string_view input) {
+    std::vector<FormPair> pairs;
+    std::size_t start = 0;
+    while (start <= input.size()) {
+        std::size_t stop = input.find('&', start);
+        if (stop == std::string_view::npos) stop = input.size();
+        const std::string_view sequence = input.substr(start, stop - start);
+        start = stop + 1;
+        if (sequence.empty()) continue;
+        const std::size_t equals = sequence.find('=');
+        if (equals == std::string_view::npos) {
+            pairs.push_back({reference_component(sequence), ""});
+        } else {
+            pairs.push_back({reference_component(sequence.substr(0, equals)),
+                             reference_component(sequence.substr(equals + 1))});
+        }
+    }
+    return pairs;
+}
+
 /// A repr must be one line of valid UTF-8 and the same every time it is asked for.
 template <class Record>
 void check_text_form(const Record& record) {
@@ -90,19 +186,16 @@ void check_text_form(const Record& record) {
     require(first.find('\n') == std::string::npos, "text form spans lines");
 }
 
-/// Both ways of reading a form must agree, and every decoded text must be valid UTF-8.
+/// The form decoder must agree with the plain reference, and every decoded text must be valid
+/// UTF-8.
 std::vector<FormPair> check_form(std::string_view input) {
-    std::vector<FormPair> pairs = norvik_auth::lib::decode_form(input);
-    norvik_auth::lib::FormPairReader reader(input);
-    FormPair pair;
-    std::size_t index = 0;
-    while (reader.next(pair)) {
-        require(index < pairs.size(), "pair reader yields more pairs than decode_form");
-        require(pair.name == pairs[index].name && pair.value == pairs[index].value,
-                "pair reader and decode_form disagree");
-        ++index;
+    const norvik_auth::lib::DecodedForm form(input);
+    std::vector<FormPair> pairs = reference_form(input);
+    require(form.pairs().size() == pairs.size(), "form decoder and reference count other pairs");
+    for (std::size_t i = 0; i < pairs.size(); ++i) {
+        require(form.pairs()[i].name == pairs[i].name && form.pairs()[i].value == pairs[i].value,
+                "form decoder and reference disagree");
     }
-    require(index == pairs.size(), "pair reader yields fewer pairs than decode_form");
     // Every '&' of the input ends a sequence, so there can never be more pairs than sequences.
     require(pairs.size() <= static_cast<std::size_t>(std::count(input.begin(), input.end(), '&')) + 1,
             "more pairs than '&'-separated sequences");

@@ -8,7 +8,6 @@
 #include <stdexcept>
 #include <utility>
 
-#include "lib/form_pair_reader.hpp"
 #include "lib/percent_decode.hpp"
 #include "util/byte_scan.hpp"
 
@@ -117,8 +116,7 @@ std::size_t first_ill_formed(std::string_view bytes) {
 }
 
 /// Appends `bytes` to `out`, replacing each ill-formed unit with U+FFFD.
-template <class String>
-void append_repaired(std::string_view bytes, String& out) {
+void append_repaired(std::string_view bytes, std::pmr::string& out) {
     std::size_t i = 0;
     while (i < bytes.size()) {
         const Utf8Unit unit = next_utf8_unit(bytes.substr(i));
@@ -149,8 +147,9 @@ bool next_raw_pair(std::string_view input, std::size_t& position, std::string_vi
     return false;
 }
 
-template <class String>
-bool decode_into(std::string_view raw, String& out) {
+/// Decodes one name or value, appending the result to `out`; returns false, appending
+/// nothing, when `raw` is already its own decoded form.
+bool decode_component(std::string_view raw, std::pmr::string& out) {
     const auto* const begin = reinterpret_cast<const unsigned char*>(raw.data());
     const auto* const end = begin + raw.size();
     // Most names and many values are plain ASCII without '+' or '%': they stay as they are.
@@ -185,8 +184,6 @@ bool decode_into(std::string_view raw, String& out) {
 
 }  // namespace
 
-bool decode_component(std::string_view raw, std::string& out) { return decode_into(raw, out); }
-bool decode_component(std::string_view raw, std::pmr::string& out) { return decode_into(raw, out); }
 
 DecodedForm::DecodedForm(std::string_view input, std::pmr::memory_resource* memory)
     : decoded_(memory), pairs_(memory) {
@@ -225,27 +222,6 @@ std::optional<std::string_view> DecodedForm::add_part(std::string_view raw) {
     if (!decode_component(raw, decoded_)) return raw;
     if (decoded_.data() != buffer) return std::nullopt;
     return std::string_view(decoded_.data() + offset, decoded_.size() - offset);
-}
-
-bool FormPairReader::next(FormPair& pair) {
-    std::string_view name;
-    std::string_view value;
-    if (!next_raw_pair(input_, position_, name, value)) return false;
-    pair.name.clear();
-    if (!decode_component(name, pair.name)) pair.name.assign(name);
-    pair.value.clear();
-    if (!decode_component(value, pair.value)) pair.value.assign(value);
-    return true;
-}
-
-std::vector<FormPair> decode_form(std::string_view input) {
-    const DecodedForm form(input);
-    std::vector<FormPair> pairs;
-    pairs.reserve(form.pairs().size());
-    for (const FormPairView& pair : form.pairs()) {
-        pairs.push_back({std::string(pair.name), std::string(pair.value)});
-    }
-    return pairs;
 }
 
 }  // namespace norvik_auth::lib

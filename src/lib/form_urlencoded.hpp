@@ -10,29 +10,17 @@
 
 namespace norvik_auth::lib {
 
-struct FormPair {
-    std::string name;
-    std::string value;
-};
-
-/// Splits on raw '&' and the first '=', maps '+' to space, percent-decodes, and decodes UTF-8
-/// replacing each maximal ill-formed subsequence with U+FFFD. Never fails.
-std::vector<FormPair> decode_form(std::string_view input);
-
-/// Decodes one name or value, appending the result to `out`; returns false, appending
-/// nothing, when `raw` is already its own decoded form.
-bool decode_component(std::string_view raw, std::string& out);
-bool decode_component(std::string_view raw, std::pmr::string& out);
-
 /// A decoded pair as views.
 struct FormPairView {
     std::string_view name;
     std::string_view value;
 };
 
-/// Every pair of an input decoded at once, in input order. Parts that need no decoding are
-/// views of the input; the others view one buffer owned here. Views live as long as the object
-/// and the input. Its memory comes from `memory`.
+/// Every pair of an input decoded at once, in input order: split on raw '&' (empty sequences
+/// skipped) and the first '=', '+' mapped to space, percent-decoded, and each maximal
+/// ill-formed UTF-8 subsequence replaced with U+FFFD. Never fails. Parts that need no decoding
+/// are views of the input; the others view one buffer owned here. Views live as long as the
+/// object and the input. Its memory comes from `memory`.
 class DecodedForm {
 public:
     explicit DecodedForm(std::string_view input,
