@@ -133,10 +133,10 @@ bool processor_has_ssse3() {
 
 const bool kUseSsse3 = processor_has_ssse3();
 
-#endif
-
 // Below this size the vector loop would not run a single step.
 constexpr std::size_t kVectorMinimum = 18;
+
+#endif
 
 }  // namespace
 
