@@ -1,8 +1,8 @@
 // The text the init-data signature covers, built from the decoded pairs.
 #pragma once
 
-#include <span>
 #include <cstddef>
+#include <span>
 #include <string_view>
 
 #include "lib/field_map.hpp"

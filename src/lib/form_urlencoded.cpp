@@ -184,7 +184,6 @@ bool decode_component(std::string_view raw, std::pmr::string& out) {
 
 }  // namespace
 
-
 DecodedForm::DecodedForm(std::string_view input, std::pmr::memory_resource* memory)
     : decoded_(memory), pairs_(memory) {
     // A decoded part never has more bytes than its raw form, except that a raw byte at or above
