@@ -223,6 +223,19 @@ std::string expected_data_check_string(const std::vector<FormPair>& pairs) {
     return joined;
 }
 
+/// Whether every line of that text stands for one pair: no included name holds '=' or a line
+/// feed and no included value a line feed.
+bool expected_unambiguous(const std::vector<FormPair>& pairs) {
+    std::map<std::string, std::string> last;
+    for (const FormPair& pair : pairs) last[pair.name] = pair.value;
+    for (const auto& [name, value] : last) {
+        if (name == "hash" || value.empty()) continue;
+        if (name.find_first_of("=\n") != std::string::npos) return false;
+        if (value.find('\n') != std::string::npos) return false;
+    }
+    return true;
+}
+
 bool starts_with_one_of(std::string_view text, std::initializer_list<std::string_view> prefixes) {
     return std::any_of(prefixes.begin(), prefixes.end(),
                        [&](std::string_view prefix) { return text.starts_with(prefix); });
@@ -250,6 +263,8 @@ void check_init_data(std::string_view input, const std::vector<FormPair>& pairs)
     require(data.hash == hash->value, "hash is not the value of the last hash pair");
     require(data.data_check_string == expected_data_check_string(pairs),
             "data-check string is not the sorted lines of the last values");
+    require(data.data_check_string_unambiguous == expected_unambiguous(pairs),
+            "data-check string judged (un)ambiguous wrongly");
     check_text_form(data);
     if (data.user) check_text_form(*data.user);
     if (data.receiver) check_text_form(*data.receiver);
@@ -257,10 +272,11 @@ void check_init_data(std::string_view input, const std::vector<FormPair>& pairs)
 
     // The check must answer, never fail, for keys of any length; a key from the input itself
     // may happen to match, so only the call's completion is asserted.
+    static norvik_auth::lib::HmacSha256 hmac;
     static constexpr std::array<std::uint8_t, 3> short_key{1, 2, 3};
-    (void)norvik_auth::lib::signature_matches(data, short_key);
-    const auto secret = norvik_auth::lib::derive_secret_key(input);
-    (void)norvik_auth::lib::signature_matches(data, secret);
+    (void)norvik_auth::lib::signed_with(hmac, data, short_key);
+    const auto secret = norvik_auth::lib::derive_secret_key(hmac, input);
+    (void)norvik_auth::lib::signed_with(hmac, data, secret);
 }
 
 /// Records only ever see decoded form values, which are valid UTF-8; other bytes are skipped.

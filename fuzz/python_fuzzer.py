@@ -78,9 +78,13 @@ def check_init_data(text: str, init_data) -> None:
     key = bytes(norvik_auth.get_secret_key(text))
     assert key == hmac.new(b"SignedView", text.encode(), hashlib.sha256).digest()
     expected = hmac.new(key, data_check_string(fields), hashlib.sha256).hexdigest()
-    assert norvik_auth.validate_webapp_data(init_data, list(key)) is (init_data.hash == expected)
+    # Lines that could be read as other pairs are never accepted, whatever the signature.
+    unambiguous = all("=" not in name and "\n" not in name + value
+                      for name, value in fields.items() if name != "hash" and value)
+    assert norvik_auth.validate_webapp_data(init_data, list(key)) is (
+        unambiguous and init_data.hash == expected)
     resigned = norvik_auth.parse_webapp_data(text + "&hash=" + expected)
-    assert norvik_auth.validate_webapp_data(resigned, key) is True
+    assert norvik_auth.validate_webapp_data(resigned, key) is unambiguous
     # HMAC pads short keys with zeros, so a changed key byte, not a shortened key, must fail.
     assert norvik_auth.validate_webapp_data(resigned, bytes([key[0] ^ 1]) + key[1:]) is False
 

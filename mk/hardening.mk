@@ -10,7 +10,7 @@ HARDENING_VENV := $(HARDENING)/venv
 HARDENING_PYTHON := $(HARDENING_VENV)/bin/python
 CLANGXX ?= clang++-14
 CLANG_RT = $(shell $(CLANGXX) -print-resource-dir 2>/dev/null)/lib/linux
-CORE_SOURCES := $(filter-out src/lib/module.cpp,$(wildcard src/webapp_data/*.cpp src/lib/*.cpp))
+CORE_SOURCES := $(wildcard src/util/*.cpp src/webapp_data/*.cpp src/lib/*.cpp)
 ALL_SOURCES := $(wildcard src/*/*.cpp src/*/*.hpp) CMakeLists.txt
 CORE_FUZZER := $(HARDENING)/core_fuzzer
 FUZZ_FLAGS := -std=c++20 -g -O1 -Wall -Wextra -Wpedantic -fno-omit-frame-pointer

@@ -139,7 +139,14 @@ class TestUserFailures:
         ('{"id": 1, "first_name": nul}', err("expected ident", 1, 28)),
         ('{"id": 1, "first_name": "A", "is_bot": tru', err("EOF while parsing a value", 1, 42)),
         ('{"id": 1, "first_name": "\\q"}', err("invalid escape", 1, 27)),
-        ('{"id": 1, "first_name": "\\u12G4"}', err("invalid escape", 1, 31)),
+        # A \u escape fails at its first byte that is no hex digit, in names, values and
+        # skipped members alike; one that the text cuts short fails at the end of the text.
+        ('{"id": 1, "first_name": "\\u12G4"}', err("invalid escape", 1, 30)),
+        ('{"a\\uZ000":1}', err("invalid escape", 1, 6)),
+        ('{"id": 1, "first_name": "\\u0Z00"}', err("invalid escape", 1, 29)),
+        ('{"id": 1, "x": "\\uabcZ", "first_name": "A"}', err("invalid escape", 1, 22)),
+        ('{"id": 1, "x": ["\\uZ"], "first_name": "A"}', err("invalid escape", 1, 20)),
+        ('{"id": 1, "first_name": "\\u0Z', err("EOF while parsing a string", 1, 29)),
         ('{"id": 1, "first_name": "\\udc00"}', err("lone leading surrogate in hex escape", 1, 31)),
         ('{"id": 1, "first_name": "\\ud800\\u0041"}',
          err("lone leading surrogate in hex escape", 1, 37)),

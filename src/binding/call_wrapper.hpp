@@ -6,7 +6,11 @@
 #include <new>
 #include <utility>
 
-#include "binding/panic_exception.hpp"
+#if defined(__GLIBCXX__)
+#include <cxxabi.h>
+#define NORVIK_HAVE_FORCED_UNWIND 1
+#endif
+
 #include "binding/py_error.hpp"
 #include "binding/py_ref.hpp"
 #include "lib/abort.hpp"
@@ -17,8 +21,9 @@ namespace norvik_auth::binding {
 inline constexpr std::string_view kUnknownNativeFailure =
     "native code failed with an unexpected C++ exception";
 
-/// Raises the Python exception that stands for the C++ exception being handled.
-inline void raise_current_exception() noexcept {
+/// Raises the Python exception that stands for the C++ exception being handled. Not noexcept:
+/// raising runs interpreter code, and the thread may be ended there.
+inline void raise_current_exception() {
     try {
         throw;
     } catch (const PyError&) {
@@ -33,12 +38,23 @@ inline void raise_current_exception() noexcept {
     }
 }
 
+// A thread being ended (pthread_exit, which the runtime calls for daemon threads at exit)
+// unwinds through us as a forced unwind: it must go on, and without the interpreter lock
+// nothing may be reported. The wrappers below are not noexcept for that reason alone; every
+// other exception stops in them. Where the runtime's forced unwind has no type of its own, a
+// thread without the lock can only be in that unwind.
+
 /// Runs `body` (returning PyRef) for the interpreter: its object, or null with an exception set.
 template <class Body>
-PyObject* call_wrapper(Body&& body) noexcept {
+PyObject* call_wrapper(Body&& body) {
     try {
         return std::forward<Body>(body)().release();
+#ifdef NORVIK_HAVE_FORCED_UNWIND
+    } catch (const abi::__forced_unwind&) {
+        throw;
+#endif
     } catch (...) {
+        if (!holds_interpreter_lock()) throw;
         raise_current_exception();
         return nullptr;
     }
@@ -46,10 +62,15 @@ PyObject* call_wrapper(Body&& body) noexcept {
 
 /// Runs a deallocation body; a failure goes to the unraisable hook, since nobody can catch it.
 template <class Body>
-void dealloc_wrapper(PyObject* self, Body&& body) noexcept {
+void dealloc_wrapper(PyObject* self, Body&& body) {
     try {
         std::forward<Body>(body)();
+#ifdef NORVIK_HAVE_FORCED_UNWIND
+    } catch (const abi::__forced_unwind&) {
+        throw;
+#endif
     } catch (...) {
+        if (!holds_interpreter_lock()) throw;
         raise_current_exception();
         PyErr_WriteUnraisable(self);
     }

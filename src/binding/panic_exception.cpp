@@ -1,10 +1,8 @@
-// The PanicException class (a BaseException, like SystemExit) and raising it.
+// PanicException: how an abort of the module's own logic reaches Python.
 #include "binding/panic_exception.hpp"
 
 #include <cstdio>
 #include <cstdlib>
-
-#include "binding/py_error.hpp"
 
 namespace norvik_auth::binding {
 namespace {
@@ -19,21 +17,16 @@ constexpr const char kPanicDoc[] =
 
 }  // namespace
 
-PyObject* panic_exception_type() noexcept {
-    if (g_panic_exception == nullptr) {
-        // Not under norvik_auth: the class is no attribute of that module and must not look like
-        // one.
-        PyObject* created = PyErr_NewExceptionWithDoc("norvik_binding.PanicException", kPanicDoc,
-                                                      PyExc_BaseException, nullptr);
-        if (created == nullptr) die_while_reporting("Failed to initialize new exception type.");
-        g_panic_exception = created;
-    }
-    return g_panic_exception;
+bool create_panic_exception_type() {
+    if (g_panic_exception != nullptr) return true;
+    // Not under norvik_auth: the class is no attribute of that module and must not look like
+    // one.
+    g_panic_exception = PyErr_NewExceptionWithDoc("norvik_binding.PanicException", kPanicDoc,
+                                                  PyExc_BaseException, nullptr);
+    return g_panic_exception != nullptr;
 }
 
-PyObject* panic_exception_type_if_created() noexcept { return g_panic_exception; }
-
-void raise_panic(std::string_view message) noexcept { set_error(panic_exception_type(), message); }
+PyObject* panic_exception_type() noexcept { return g_panic_exception; }
 
 void die_while_reporting(std::string_view reason) noexcept {
     if (PyErr_Occurred()) PyErr_Print();

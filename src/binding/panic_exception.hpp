@@ -7,14 +7,12 @@
 
 namespace norvik_auth::binding {
 
-/// The PanicException class, created on first use and kept for the life of the process.
+/// Creates the PanicException class (a BaseException, like SystemExit) unless it exists; made
+/// at import and kept for the life of the process. False, with the exception set, on failure.
+bool create_panic_exception_type();
+
+/// The class, or null before the import created it (no instance can exist before it does).
 PyObject* panic_exception_type() noexcept;
-
-/// The class if it exists yet, else null (no instance can exist before the class does).
-PyObject* panic_exception_type_if_created() noexcept;
-
-/// Sets a pending PanicException whose only argument is `message` (UTF-8).
-void raise_panic(std::string_view message) noexcept;
 
 /// Ends the process: a failure happened while a failure was being reported.
 [[noreturn]] void die_while_reporting(std::string_view reason) noexcept;

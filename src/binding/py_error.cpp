@@ -56,7 +56,7 @@ void restore_exception(PyRef exception) {
 }
 
 bool pending_is_panic() {
-    PyObject* panic = panic_exception_type_if_created();
+    PyObject* panic = panic_exception_type();
     return panic != nullptr && PyErr_Occurred() == panic;
 }
 
@@ -80,7 +80,7 @@ void throw_build_failure() {
     throw lib::Abort("Python API call failed");
 }
 
-void set_error(PyObject* type, std::string_view message) noexcept {
+void set_error(PyObject* type, std::string_view message) {
     // Both calls fail only when memory runs out; their MemoryError is then what stays pending.
     PyRef text = PyRef::steal(
         PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
@@ -88,6 +88,12 @@ void set_error(PyObject* type, std::string_view message) noexcept {
     PyRef instance = PyRef::steal(PyObject_CallOneArg(type, text.get()));
     if (!instance) return;
     PyErr_SetObject(type, instance.get());
+}
+
+void raise_panic(std::string_view message) {
+    PyObject* const panic = panic_exception_type();
+    if (panic == nullptr) die_while_reporting("Failed to initialize new exception type.");
+    set_error(panic, message);
 }
 
 void throw_error(PyObject* type, std::string_view message) {

@@ -39,7 +39,10 @@ inline PyRef built(PyObject* object) {
 }
 
 /// Sets a fully formed `type(message)` as the pending exception; `message` is UTF-8.
-void set_error(PyObject* type, std::string_view message) noexcept;
+void set_error(PyObject* type, std::string_view message);
+
+/// Sets a pending PanicException whose only argument is `message` (UTF-8).
+void raise_panic(std::string_view message);
 
 /// Sets `type(message)` and throws PyError.
 [[noreturn]] void throw_error(PyObject* type, std::string_view message);

@@ -7,6 +7,19 @@
 
 namespace norvik_auth::binding {
 
+/// Whether this thread may touch the interpreter. Every call into the module holds the lock for
+/// its whole length; the one exception is a thread that the runtime ends at exit (a daemon
+/// thread waking up during finalisation): it unwinds through our frames without the lock, and
+/// then nothing may be released or raised. Its references are left to the ending process.
+inline bool holds_interpreter_lock() noexcept {
+#if PY_VERSION_HEX < 0x030C0000
+    // Before 3.12 the check answers yes once the runtime has dropped its thread-state key, late
+    // at exit; by then this thread's own state is gone, which tells.
+    if (PyGILState_GetThisThreadState() == nullptr) return false;
+#endif
+    return PyGILState_Check() != 0;
+}
+
 /// Owns at most one strong reference and drops it when destroyed; moves, never copies.
 class PyRef {
 public:
@@ -20,13 +33,17 @@ public:
     }
 
     PyRef(PyRef&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
-    PyRef& operator=(PyRef&& other) noexcept {
+    PyRef& operator=(PyRef&& other) {
         PyRef(std::move(other)).swap(*this);
         return *this;
     }
     PyRef(const PyRef&) = delete;
     PyRef& operator=(const PyRef&) = delete;
-    ~PyRef() { Py_XDECREF(object_); }
+    // Releasing can run Python code (a finaliser), during which the runtime may end this
+    // thread: that forced unwind has to leave the destructor, so it is not noexcept.
+    ~PyRef() noexcept(false) {
+        if (object_ != nullptr && holds_interpreter_lock()) Py_DECREF(object_);
+    }
 
     PyObject* get() const { return object_; }
     explicit operator bool() const { return object_ != nullptr; }

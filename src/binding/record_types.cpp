@@ -95,15 +95,10 @@ PyRef new_record_object(PyObject* text_owner, Args&&... args) {
     auto* instance = as_record_object<Record>(object.get());
     instance->borrow_count = 0;
     instance->text_owner = PyRef::borrow(text_owner).release();
-    try {
-        std::construct_at(&instance->record, std::forward<Args>(args)...);
-    } catch (...) {
-        // No record to destroy: release the bare object and its class reference by hand.
-        const PyRef class_reference = PyRef::steal(reinterpret_cast<PyObject*>(type));
-        const PyRef owner_reference = PyRef::steal(instance->text_owner);
-        type->tp_free(object.release());
-        throw;
-    }
+    // Records are views into an arena: making one cannot fail, so the instance is never left
+    // half-built.
+    static_assert(std::is_nothrow_constructible_v<Record, Args&&...>);
+    std::construct_at(&instance->record, std::forward<Args>(args)...);
     return object;
 }
 

@@ -66,23 +66,29 @@ std::size_t data_check_string_size(std::span<const FieldEntry> entries) {
     return size == 0 ? 0 : size - 1;  // no line feed after the last line
 }
 
-std::string_view build_data_check_string(std::span<FieldEntry> entries,
-                                         webapp_data::TextArena& texts) {
+DataCheckString build_data_check_string(std::span<FieldEntry> entries,
+                                        webapp_data::TextArena& texts) {
     const std::size_t size = data_check_string_size(entries);
-    if (size == 0) return std::string_view("", 0);
+    if (size == 0) return {std::string_view("", 0), true};
     // The entries that make a line move to the front and are sorted there, in place.
     const auto lines_end = std::partition(entries.begin(), entries.end(), makes_line);
     std::sort(entries.begin(), lines_end, line_less);
 
     char* const text = texts.allocate(size);
     char* out = text;
+    bool names_unambiguous = true;
     for (auto line = entries.begin(); line != lines_end; ++line) {
         if (line != entries.begin()) *out++ = '\n';
+        names_unambiguous = names_unambiguous && line->name.find('=') == std::string_view::npos;
         out = std::copy(line->name.begin(), line->name.end(), out);
         *out++ = '=';
         out = std::copy(line->value.begin(), line->value.end(), out);
     }
-    return {text, size};
+    // With no '=' in any name, every line splits where its pair did; then each line feed must
+    // be one of the separators, or some name or value holds one.
+    const auto lines = static_cast<std::size_t>(lines_end - entries.begin());
+    const auto feeds = static_cast<std::size_t>(std::count(text, text + size, '\n'));
+    return {{text, size}, names_unambiguous && feeds + 1 == lines};
 }
 
 }  // namespace norvik_auth::lib

@@ -2,11 +2,12 @@
 #include "lib/hmac_sha256.hpp"
 
 #include <openssl/crypto.h>
+#include <openssl/err.h>
 #include <openssl/evp.h>
 
 #include <cstring>
-#include <memory>
 #include <new>
+#include <string>
 
 #include "lib/abort.hpp"
 
@@ -15,71 +16,93 @@ namespace {
 
 constexpr std::size_t kBlockSize = 64;
 
-struct DigestDeleter {
-    void operator()(EVP_MD* md) const { EVP_MD_free(md); }
-};
-struct DigestContextDeleter {
-    void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
-};
-
-// Fetching walks the provider tables under a lock, so it happens once per process; the
-// initialisation of a function-local static is thread-safe. The handle holds no key.
-const EVP_MD* sha256() {
-    static const std::unique_ptr<EVP_MD, DigestDeleter> md(EVP_MD_fetch(nullptr, "SHA256", nullptr));
-    if (!md) throw Abort("SHA-256 is not available from libcrypto");
-    return md.get();
-}
-
-/// One hashing context per thread, reused so that a call allocates nothing. No keyed state is
-/// left in it when a call returns (see KeyMaterialGuard).
-EVP_MD_CTX* thread_context() {
-    thread_local const std::unique_ptr<EVP_MD_CTX, DigestContextDeleter> context(EVP_MD_CTX_new());
-    if (!context) throw std::bad_alloc();
-    return context.get();
+/// libcrypto's reason for the last failure on this thread, or "no reason given"; clears the queue.
+std::string last_crypto_error() {
+    const unsigned long code = ERR_get_error();
+    ERR_clear_error();
+    if (code == 0) return "no reason given";
+    char text[256];
+    ERR_error_string_n(code, text, sizeof text);
+    return text;
 }
 
 void check(int status) {
-    if (status != 1) throw Abort("SHA-256 computation failed in libcrypto");
-}
-
-/// Hashes the 64-byte pad followed by `message` into `out`.
-void hash_padded(EVP_MD_CTX* context, const std::uint8_t* pad, const std::uint8_t* message,
-                 std::size_t size, std::uint8_t* out) {
-    check(EVP_DigestInit_ex2(context, sha256(), nullptr));
-    check(EVP_DigestUpdate(context, pad, kBlockSize));
-    check(EVP_DigestUpdate(context, message, size));
-    check(EVP_DigestFinal_ex(context, out, nullptr));
-}
-
-/// Wipes the pads whatever way the computation ends, and the context's state when it ends
-/// early. A finished outer hash leaves only the digest in the context: the keyed midstates
-/// were overwritten by the blocks after them, and finishing wipes the block buffer.
-struct KeyMaterialGuard {
-    EVP_MD_CTX* context;
-    std::uint8_t* pads;
-    std::size_t size;
-    bool finished = false;
-    ~KeyMaterialGuard() {
-        OPENSSL_cleanse(pads, size);
-        if (!finished) EVP_DigestInit_ex2(context, sha256(), nullptr);
+    if (status != 1) {
+        ERR_clear_error();
+        throw Abort("SHA-256 computation failed in libcrypto");
     }
+}
+
+/// Wipes the key pads however the computation ends, and, when it ends early, the context too:
+/// a finished outer hash leaves only the digest there (the keyed midstates were overwritten by
+/// the blocks after them, and finishing wipes the block buffer), an unfinished one does not.
+class KeyMaterialGuard {
+public:
+    KeyMaterialGuard(EVP_MD_CTX* context, std::uint8_t* pads, std::size_t size)
+        : context_(context), pads_(pads), size_(size) {}
+    KeyMaterialGuard(const KeyMaterialGuard&) = delete;
+    KeyMaterialGuard& operator=(const KeyMaterialGuard&) = delete;
+    ~KeyMaterialGuard() {
+        OPENSSL_cleanse(pads_, size_);
+        // Resetting frees (and cleanses) the provider's state; the next computation makes a
+        // new one.
+        if (!finished_) EVP_MD_CTX_reset(context_);
+    }
+    void finished() { finished_ = true; }
+
+private:
+    EVP_MD_CTX* context_;
+    std::uint8_t* pads_;
+    std::size_t size_;
+    bool finished_ = false;
 };
 
 }  // namespace
 
+HmacSha256::HmacSha256() {
+    // Fetching walks the provider tables under a lock: done once here, never per computation.
+    sha256_ = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+    if (sha256_ == nullptr) {
+        throw CryptoUnavailable("libcrypto does not provide SHA-256: " + last_crypto_error());
+    }
+    context_ = EVP_MD_CTX_new();
+    if (context_ == nullptr) {
+        EVP_MD_free(sha256_);
+        ERR_clear_error();
+        throw std::bad_alloc();
+    }
+}
+
+HmacSha256::~HmacSha256() {
+    EVP_MD_CTX_free(context_);
+    EVP_MD_free(sha256_);
+}
+
+/// Hashes the 64-byte pad followed by `message` into `out`.
+void HmacSha256::hash_padded(const std::uint8_t* pad, std::span<const std::uint8_t> message,
+                             std::uint8_t* out) {
+    check(EVP_DigestInit_ex2(context_, sha256_, nullptr));
+    check(EVP_DigestUpdate(context_, pad, kBlockSize));
+    check(EVP_DigestUpdate(context_, message.data(), message.size()));
+    check(EVP_DigestFinal_ex(context_, out, nullptr));
+}
+
 // RFC 2104: H((K ^ opad) || H((K ^ ipad) || message)), K the key padded (or first hashed) to
 // one 64-byte block.
-Digest hmac_sha256(std::span<const std::uint8_t> key, std::span<const std::uint8_t> message) {
-    EVP_MD_CTX* const context = thread_context();
-    std::uint8_t pads[2 * kBlockSize] = {};
-    std::uint8_t* const inner_pad = pads;
-    std::uint8_t* const outer_pad = pads + kBlockSize;
-    KeyMaterialGuard guard{context, pads, sizeof pads};
+Digest HmacSha256::operator()(std::span<const std::uint8_t> key,
+                              std::span<const std::uint8_t> message) {
+    // The two pads and the inner hash, wiped together whatever happens.
+    std::uint8_t material[2 * kBlockSize + std::tuple_size_v<Digest>] = {};
+    std::uint8_t* const inner_pad = material;
+    std::uint8_t* const outer_pad = material + kBlockSize;
+    const std::span<std::uint8_t, std::tuple_size_v<Digest>> inner(material + 2 * kBlockSize,
+                                                                   std::tuple_size_v<Digest>);
+    KeyMaterialGuard guard(context_, material, sizeof material);
 
     if (key.size() > kBlockSize) {
-        check(EVP_DigestInit_ex2(context, sha256(), nullptr));
-        check(EVP_DigestUpdate(context, key.data(), key.size()));
-        check(EVP_DigestFinal_ex(context, inner_pad, nullptr));
+        check(EVP_DigestInit_ex2(context_, sha256_, nullptr));
+        check(EVP_DigestUpdate(context_, key.data(), key.size()));
+        check(EVP_DigestFinal_ex(context_, inner_pad, nullptr));
     } else if (!key.empty()) {
         std::memcpy(inner_pad, key.data(), key.size());
     }
@@ -88,12 +111,10 @@ Digest hmac_sha256(std::span<const std::uint8_t> key, std::span<const std::uint8
         inner_pad[i] ^= 0x36;
     }
 
-    Digest inner{};
-    hash_padded(context, inner_pad, message.data(), message.size(), inner.data());
+    hash_padded(inner_pad, message, inner.data());
     Digest digest{};
-    hash_padded(context, outer_pad, inner.data(), inner.size(), digest.data());
-    guard.finished = true;
-    OPENSSL_cleanse(inner.data(), inner.size());
+    hash_padded(outer_pad, inner, digest.data());
+    guard.finished();
     return digest;
 }
 

@@ -5,13 +5,45 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <stdexcept>
+
+// libcrypto's own types, declared here so that its headers stay inside hmac_sha256.cpp.
+struct evp_md_st;
+struct evp_md_ctx_st;
 
 namespace norvik_auth::lib {
 
 using Digest = std::array<std::uint8_t, 32>;
 
-/// HMAC-SHA-256 of `message` under `key`; any lengths, zero included.
-Digest hmac_sha256(std::span<const std::uint8_t> key, std::span<const std::uint8_t> message);
+/// libcrypto cannot supply SHA-256: no provider offers it, or it failed to start. The message
+/// says why, with libcrypto's own reason where it gave one.
+class CryptoUnavailable : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+/// HMAC-SHA-256 through libcrypto. The algorithm is fetched and the hashing context made once,
+/// when the object is built, so a computation needs neither; no key material stays in the
+/// object between computations. One computation at a time: callers serialise.
+class HmacSha256 {
+public:
+    /// Throws CryptoUnavailable, or std::bad_alloc.
+    HmacSha256();
+    ~HmacSha256();
+    HmacSha256(const HmacSha256&) = delete;
+    HmacSha256& operator=(const HmacSha256&) = delete;
+
+    /// HMAC-SHA-256 of `message` under `key`; any lengths, zero included. Throws Abort when
+    /// libcrypto fails on the way (it allocates inside); the object stays usable.
+    Digest operator()(std::span<const std::uint8_t> key, std::span<const std::uint8_t> message);
+
+private:
+    void hash_padded(const std::uint8_t* pad, std::span<const std::uint8_t> message,
+                     std::uint8_t* out);
+
+    evp_md_st* sha256_ = nullptr;
+    evp_md_ctx_st* context_ = nullptr;
+};
 
 /// Compares two equally long buffers in time independent of their contents.
 bool constant_time_equal(const void* a, const void* b, std::size_t size);

@@ -89,7 +89,9 @@ void parse_init_data(std::string_view query, WebAppInitData& data) {
     data.start_param = decode_text(fields.find(Field::StartParam), texts);
     data.can_send_after = decode_integer(fields.find(Field::CanSendAfter), "can_send_after");
 
-    data.data_check_string = build_data_check_string(fields.entries(), texts);
+    const DataCheckString signed_text = build_data_check_string(fields.entries(), texts);
+    data.data_check_string = signed_text.text;
+    data.data_check_string_unambiguous = signed_text.unambiguous;
 }
 
 }  // namespace norvik_auth::lib

@@ -158,21 +158,19 @@ void JsonReader::parse_unicode_escape(std::string& out) {
                                 static_cast<std::uint32_t>(second - 0xDC00)));
 }
 
-// Takes four bytes at once; fewer than four left means the text ended inside the escape.
+// Fewer than four bytes left means the text ended inside the escape, whatever they are;
+// otherwise the first byte that is no hex digit is the failure, pointed at just past it.
 std::uint16_t JsonReader::decode_hex_escape() {
     if (text_.size() - index_ < 4) {
         index_ = text_.size();
         throw error(Syntax::EofWhileParsingString);
     }
     std::uint32_t value = 0;
-    bool valid = true;
     for (int i = 0; i < 4; ++i) {
-        const int digit = hex_value(static_cast<unsigned char>(text_[index_ + i]));
-        valid = valid && digit >= 0;
-        value = (value << 4) | static_cast<std::uint32_t>(digit & 0xF);
+        const int digit = hex_value(static_cast<unsigned char>(text_[index_++]));
+        if (digit < 0) throw error(Syntax::InvalidEscape);
+        value = (value << 4) | static_cast<std::uint32_t>(digit);
     }
-    index_ += 4;
-    if (!valid) throw error(Syntax::InvalidEscape);
     return static_cast<std::uint16_t>(value);
 }
 

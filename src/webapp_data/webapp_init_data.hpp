@@ -27,6 +27,10 @@ struct WebAppInitData {
     std::string_view hash;
     /// Never shown to Python and left out of the text form; only the signature check reads it.
     std::string_view data_check_string;
+    /// Whether each line of the data-check string stands for exactly one pair: no included
+    /// name holds '=' or a line feed, and no included value a line feed. Genuine init data
+    /// never does; folded lines would let one signature cover other pairs.
+    bool data_check_string_unambiguous = true;
     TextArena texts;
 
     /// Appends `WebAppInitData { query_id: .., .., hash: ".." }` (no data-check string).
