@@ -13,7 +13,7 @@ demo: $(VENV_PYTHON)
 	$(VENV_PYTHON) examples/demo.py
 
 test: $(VENV_PYTHON)
-	$(VENV_PYTHON) -m pip install --quiet ".[test]"
+	$(VENV_PYTHON) -m pip install --quiet ".[test,examples]"
 	$(VENV_PYTHON) -m pytest
 
 clean:

@@ -85,7 +85,7 @@ typecheck:
 	test -x $(TYPECHECK_VENV)/bin/python || \
 	    $(PORTABILITY_ENV) $(strip $(call portability_python,$(TYPECHECK_VERSION))) -m venv $(TYPECHECK_VENV)
 	$(PORTABILITY_ENV) $(TYPECHECK_VENV)/bin/python -m pip install --quiet "$(MYPY_REQUIREMENT)"
-	$(PORTABILITY_ENV) $(TYPECHECK_VENV)/bin/python -m pip install --quiet $(PORTABILITY_BUILD_DIR) .
+	$(PORTABILITY_ENV) $(TYPECHECK_VENV)/bin/python -m pip install --quiet $(PORTABILITY_BUILD_DIR) ".[examples]"
 	$(call portability_check_installed,$(TYPECHECK_VENV))
 	$(PORTABILITY_ENV) $(TYPECHECK_VENV)/bin/python -m mypy --strict --cache-dir $(PORTABILITY_DIR)/mypy-cache \
 	    examples/*.py stubs/stub_usage_checks.py bench/*.py
