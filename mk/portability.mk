@@ -44,11 +44,11 @@ define portability_run_suite
 cd $(PORTABILITY_DIR) && $(PORTABILITY_ENV) $(CURDIR)/$(1)/bin/python -m pytest -p no:cacheprovider -q $(CURDIR)/tests
 endef
 
-.PHONY: test-all-pythons typecheck dist-test ci-portability portability-prerequisites \
+.PHONY: test-all-pythons typecheck dist-test ci-portability \
     $(foreach v,$(PORTABILITY_VERSIONS),test-python$(v))
 
 define portability_version_rules
-test-python$(1): portability-prerequisites
+test-python$(1):
 	@if [ -z "$(strip $(call portability_python,$(1)))" ]; then echo "CPython $(1): not found, skipped"; exit 0; fi
 	test -x $(PORTABILITY_DIR)/venv-$(1)/bin/python || \
 	    $(PORTABILITY_ENV) $(strip $(call portability_python,$(1))) -m venv $(PORTABILITY_DIR)/venv-$(1)
@@ -73,12 +73,6 @@ test-all-pythons:
 	done; \
 	echo "logs: $(PORTABILITY_DIR)/test-python*.log"; exit $$status
 
-# The unicode-data files let the text-form tests compare the escape table instead of skipping.
-portability-prerequisites:
-	@if [ ! -f /usr/share/unicode/UnicodeData.txt ] && [ "$$(id -u)" = 0 ] && command -v apt-get >/dev/null; then \
-	    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq unicode-data >/dev/null; \
-	fi
-
 TYPECHECK_VENV := $(PORTABILITY_DIR)/venv-typecheck
 typecheck:
 	@if [ -z "$(TYPECHECK_VERSION)" ]; then echo "no CPython 3.9-3.13 found"; exit 1; fi
@@ -96,7 +90,7 @@ BUILD_VENV := $(PORTABILITY_DIR)/venv-build
 DIST_DIR := $(PORTABILITY_DIR)/dist
 DIST_TEST_VENV := $(PORTABILITY_DIR)/venv-dist-test
 # `python -m build` makes the sdist, then builds the wheel from that sdist, so both are exercised.
-dist-test: portability-prerequisites
+dist-test:
 	@if [ -z "$(TYPECHECK_VERSION)" ]; then echo "no CPython 3.9-3.13 found"; exit 1; fi
 	test -x $(BUILD_VENV)/bin/python || \
 	    $(PORTABILITY_ENV) $(strip $(call portability_python,$(TYPECHECK_VERSION))) -m venv $(BUILD_VENV)

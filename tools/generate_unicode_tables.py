@@ -7,13 +7,16 @@ two-stage bitmap: one index entry per block of 256 code points, pointing into a 
 256-bit blocks, so that a lookup is two array reads.
 
 Usage: tools/generate_unicode_tables.py [UCD_DIR] [OUT_DIR]
-(defaults: /usr/share/unicode, as Debian's unicode-data package installs it, and src/webapp_data).
+(defaults: tests/data/ucd, where the project keeps the UCD 15.0.0 files gzip-compressed, and
+src/webapp_data). A directory of uncompressed files, such as /usr/share/unicode, works as well.
 """
 
 from __future__ import annotations
 
+import gzip
 import re
 import sys
+from typing import TextIO
 from pathlib import Path
 
 ESCAPED_CATEGORIES = {"Cc", "Cf", "Cs", "Co", "Cn", "Zl", "Zp", "Zs"}
@@ -23,9 +26,16 @@ BLOCK_SIZE = 1 << BLOCK_BITS
 WORDS_PER_BLOCK = BLOCK_SIZE // 64
 
 
+def open_ucd(ucd_dir: Path, name: str) -> TextIO:
+    """One UCD file, read from `name` or, failing that, from `name`.gz."""
+    if (ucd_dir / name).is_file():
+        return open(ucd_dir / name, encoding="utf-8")
+    return gzip.open(ucd_dir / f"{name}.gz", "rt", encoding="utf-8")
+
+
 def ucd_version(ucd_dir: Path) -> str:
     """The version named in the first line of DerivedCoreProperties.txt."""
-    with open(ucd_dir / "DerivedCoreProperties.txt", encoding="utf-8") as f:
+    with open_ucd(ucd_dir, "DerivedCoreProperties.txt") as f:
         first = f.readline()
     match = re.match(r"#\s*DerivedCoreProperties-(\d+\.\d+\.\d+)\.txt", first)
     if not match:
@@ -37,7 +47,7 @@ def general_categories(ucd_dir: Path) -> list[str]:
     """The general category of every code point; code points not listed are unassigned (Cn)."""
     categories = ["Cn"] * CODE_POINT_COUNT
     range_start: int | None = None
-    with open(ucd_dir / "UnicodeData.txt", encoding="utf-8") as f:
+    with open_ucd(ucd_dir, "UnicodeData.txt") as f:
         for line in f:
             fields = line.rstrip("\n").split(";")
             if len(fields) < 3:
@@ -60,7 +70,7 @@ def general_categories(ucd_dir: Path) -> list[str]:
 def grapheme_extend(ucd_dir: Path) -> set[int]:
     """The code points with the property Grapheme_Extend."""
     result: set[int] = set()
-    with open(ucd_dir / "DerivedCoreProperties.txt", encoding="utf-8") as f:
+    with open_ucd(ucd_dir, "DerivedCoreProperties.txt") as f:
         for line in f:
             data = line.split("#", 1)[0].strip()
             if not data:
@@ -160,9 +170,9 @@ def write_source(out_dir: Path, version: str, index_type: str, index: list[int],
 
 
 def main() -> None:
-    ucd_dir = Path(sys.argv[1] if len(sys.argv) > 1 else "/usr/share/unicode")
-    out_dir = Path(sys.argv[2]) if len(sys.argv) > 2 else (
-        Path(__file__).resolve().parent.parent / "src" / "webapp_data")
+    root = Path(__file__).resolve().parent.parent
+    ucd_dir = Path(sys.argv[1]) if len(sys.argv) > 1 else root / "tests" / "data" / "ucd"
+    out_dir = Path(sys.argv[2]) if len(sys.argv) > 2 else root / "src" / "webapp_data"
     version = ucd_version(ucd_dir)
     index, blocks = build_blocks(escaped_set(ucd_dir))
     index_type = "std::uint8_t" if len(blocks) <= 256 else "std::uint16_t"
