@@ -4,8 +4,6 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
-#include <optional>
-#include <stdexcept>
 #include <utility>
 
 #include "lib/percent_decode.hpp"
@@ -186,40 +184,24 @@ bool decode_component(std::string_view raw, std::pmr::string& out) {
 
 DecodedForm::DecodedForm(std::string_view input, std::pmr::memory_resource* memory)
     : decoded_(memory), pairs_(memory) {
-    // A decoded part never has more bytes than its raw form, except that a raw byte at or above
-    // 0x80 may become the three bytes of U+FFFD. The first attempt reserves the input's size,
-    // which is enough unless something needed repair; should the buffer have to grow, views
-    // into it would dangle, so decoding starts over with room for the worst case.
-    if (!decode_pairs(input, input.size())) {
-        const bool fits = decode_pairs(input, input.size() + 2 * count_non_ascii(input));
-        if (!fits) throw std::logic_error("decoded form buffer moved");
-    }
-}
-
-bool DecodedForm::decode_pairs(std::string_view input, std::size_t room) {
-    decoded_.clear();
-    decoded_.reserve(room);
-    pairs_.clear();
+    // Views into the buffer are kept, so it must never grow: room for the worst case is reserved
+    // once. A decoded part never has more bytes than its raw form, except that a raw byte at or
+    // above 0x80 may become the three bytes of U+FFFD.
+    decoded_.reserve(input.size() + 2 * count_non_ascii(input));
     // Typical init data has fewer than a dozen pairs; more only cost a regrowth or two.
     pairs_.reserve(12);
     std::size_t position = 0;
     std::string_view name;
     std::string_view value;
     while (next_raw_pair(input, position, name, value)) {
-        const std::optional<std::string_view> decoded_name = add_part(name);
-        if (!decoded_name) return false;
-        const std::optional<std::string_view> decoded_value = add_part(value);
-        if (!decoded_value) return false;
-        pairs_.push_back({*decoded_name, *decoded_value});
+        const std::string_view decoded_name = add_part(name);
+        pairs_.push_back({decoded_name, add_part(value)});
     }
-    return true;
 }
 
-std::optional<std::string_view> DecodedForm::add_part(std::string_view raw) {
-    const char* const buffer = decoded_.data();
+std::string_view DecodedForm::add_part(std::string_view raw) {
     const std::size_t offset = decoded_.size();
     if (!decode_component(raw, decoded_)) return raw;
-    if (decoded_.data() != buffer) return std::nullopt;
     return std::string_view(decoded_.data() + offset, decoded_.size() - offset);
 }
 

@@ -3,7 +3,6 @@
 
 #include <cstddef>
 #include <memory_resource>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,12 +32,10 @@ public:
     const std::pmr::vector<FormPairView>& pairs() const { return pairs_; }
 
 private:
-    /// Fills the pairs with `room` bytes reserved for decoded parts; false if that was too few.
-    bool decode_pairs(std::string_view input, std::size_t room);
-    /// The decoded part, or nothing when the buffer had to move to hold it.
-    std::optional<std::string_view> add_part(std::string_view raw);
+    /// The decoded part: a view of `raw` itself, or of what was appended to the buffer.
+    std::string_view add_part(std::string_view raw);
 
-    std::pmr::string decoded_;  // never reallocated while views into it are kept
+    std::pmr::string decoded_;  // reserved once for the worst case, so views into it stay valid
     std::pmr::vector<FormPairView> pairs_;
 };
 
