@@ -8,6 +8,7 @@
 
 #include "lib/percent_decode.hpp"
 #include "util/byte_scan.hpp"
+#include "util/utf8.hpp"
 
 namespace norvik_auth::lib {
 namespace {
@@ -18,7 +19,6 @@ using util::kEveryByte;
 using util::kHighBits;
 using util::load_word;
 
-constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
 // ASCII bytes that decode to themselves: everything below 0x80 except '+' and '%'.
 constexpr std::array<bool, 256> make_plain_table() {
     std::array<bool, 256> table{};
@@ -26,16 +26,6 @@ constexpr std::array<bool, 256> make_plain_table() {
     return table;
 }
 constexpr std::array<bool, 256> kIsPlain = make_plain_table();
-
-/// Offset of the first byte of `bytes` at or above 0x80, or its size; eight bytes at a time.
-std::size_t first_non_ascii(std::string_view bytes) {
-    std::size_t i = 0;
-    for (; i + 8 <= bytes.size(); i += 8) {
-        if (load_word(bytes.data() + i) & kHighBits) break;
-    }
-    while (i < bytes.size() && static_cast<unsigned char>(bytes[i]) < 0x80) ++i;
-    return i;
-}
 
 /// How many bytes of `bytes` are at or above 0x80.
 std::size_t count_non_ascii(std::string_view bytes) {
@@ -61,70 +51,6 @@ std::size_t first_special(std::string_view bytes) {
     }
     while (i < bytes.size() && kIsPlain[static_cast<unsigned char>(bytes[i])]) ++i;
     return i;
-}
-
-/// Length of the UTF-8 unit at the start of `rest` (non-empty) and whether it is well formed.
-/// An ill-formed unit is the maximal subpart: the lead byte and the continuation bytes that could
-/// still have completed it, or just the byte itself when it can start no sequence at all.
-struct Utf8Unit {
-    std::size_t length;
-    bool well_formed;
-};
-
-Utf8Unit next_utf8_unit(std::string_view rest) {
-    const auto lead = static_cast<unsigned char>(rest[0]);
-    if (lead < 0x80) return {1, true};
-    std::size_t expected;
-    unsigned char second_low = 0x80;
-    unsigned char second_high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        expected = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        expected = 3;
-        if (lead == 0xE0) second_low = 0xA0;   // no overlong forms
-        if (lead == 0xED) second_high = 0x9F;  // no surrogates
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        expected = 4;
-        if (lead == 0xF0) second_low = 0x90;   // no overlong forms
-        if (lead == 0xF4) second_high = 0x8F;  // nothing above U+10FFFF
-    } else {
-        return {1, false};
-    }
-    std::size_t taken = 1;
-    while (taken < expected && taken < rest.size()) {
-        const auto byte = static_cast<unsigned char>(rest[taken]);
-        const unsigned char low = taken == 1 ? second_low : 0x80;
-        const unsigned char high = taken == 1 ? second_high : 0xBF;
-        if (byte < low || byte > high) break;
-        ++taken;
-    }
-    return {taken, taken == expected};
-}
-
-/// Offset of the first ill-formed unit of `bytes`, or its size when all of it is well formed.
-std::size_t first_ill_formed(std::string_view bytes) {
-    std::size_t i = 0;
-    for (;;) {
-        i += first_non_ascii(bytes.substr(i));
-        if (i == bytes.size()) return i;
-        const Utf8Unit unit = next_utf8_unit(bytes.substr(i));
-        if (!unit.well_formed) return i;
-        i += unit.length;
-    }
-}
-
-/// Appends `bytes` to `out`, replacing each ill-formed unit with U+FFFD.
-void append_repaired(std::string_view bytes, std::pmr::string& out) {
-    std::size_t i = 0;
-    while (i < bytes.size()) {
-        const Utf8Unit unit = next_utf8_unit(bytes.substr(i));
-        if (unit.well_formed) {
-            out.append(bytes.substr(i, unit.length));
-        } else {
-            out.append(kReplacementCharacter);
-        }
-        i += unit.length;
-    }
 }
 
 /// The raw name and value of the next non-empty '&'-separated sequence from `position` on
@@ -159,10 +85,10 @@ bool decode_component(std::string_view raw, std::pmr::string& out) {
     const std::string_view rest = raw.substr(prefix);
     if (rest.find_first_of("+%") == std::string_view::npos) {
         // Only non-ASCII bytes: keep the text unless it is not UTF-8.
-        const std::size_t bad = first_ill_formed(rest);
+        const std::size_t bad = util::first_ill_formed(rest);
         if (bad == rest.size()) return false;
         out.append(raw.substr(0, prefix + bad));
-        append_repaired(rest.substr(bad), out);
+        util::append_repaired(rest.substr(bad), out);
         return true;
     }
 
@@ -171,12 +97,12 @@ bool decode_component(std::string_view raw, std::pmr::string& out) {
     char* const written = percent_decode(rest, out.data() + start + prefix);
     out.resize(static_cast<std::size_t>(written - out.data()));
     const std::string_view decoded(out.data() + start, out.size() - start);
-    const std::size_t bad = first_ill_formed(decoded);
+    const std::size_t bad = util::first_ill_formed(decoded);
     if (bad == decoded.size()) return true;
     // Rare: repair the tail from a copy, since `out` is rewritten in place.
     const std::string tail(decoded.substr(bad));
     out.resize(start + bad);
-    append_repaired(tail, out);
+    util::append_repaired(tail, out);
     return true;
 }
 

@@ -1,37 +1,40 @@
 // Skipping a value of unknown shape with an explicit stack of open brackets, never recursion.
+#include "webapp_data/json_skip.hpp"
+
 #include <vector>
 
-#include "webapp_data/json_reader.hpp"
+#include "webapp_data/json_number.hpp"
+#include "webapp_data/json_string.hpp"
 
 namespace norvik_auth::webapp_data {
 
-void JsonReader::skip_value() {
+void skip_value(JsonReader& reader) {
     // Brackets opened and not yet closed, outermost first; the innermost is held in `enclosing`.
     std::vector<char> open;
     char enclosing = 0;
     for (;;) {
-        const int c = skip_whitespace();
+        const int c = reader.skip_whitespace();
         char frame = 0;
         switch (c) {
-            case kEnd: throw peek_error(Syntax::EofWhileParsingValue);
-            case 'n': eat(); expect_ident("ull"); break;
-            case 't': eat(); expect_ident("rue"); break;
-            case 'f': eat(); expect_ident("alse"); break;
-            case '-': eat(); skip_number(); break;
-            case '"': eat(); skip_string(); break;
+            case JsonReader::kEnd: throw reader.peek_error(Syntax::EofWhileParsingValue);
+            case 'n': reader.eat(); expect_ident(reader, "ull"); break;
+            case 't': reader.eat(); expect_ident(reader, "rue"); break;
+            case 'f': reader.eat(); expect_ident(reader, "alse"); break;
+            case '-': reader.eat(); skip_number(reader); break;
+            case '"': reader.eat(); skip_string(reader); break;
             case '[':
             case '{':
                 if (enclosing != 0) open.push_back(enclosing);
                 enclosing = 0;
-                eat();
+                reader.eat();
                 frame = static_cast<char>(c);
                 break;
             default:
                 if (c >= '0' && c <= '9') {
-                    skip_number();
+                    skip_number(reader);
                     break;
                 }
-                throw peek_error(Syntax::ExpectedSomeValue);
+                throw reader.peek_error(Syntax::ExpectedSomeValue);
         }
 
         // After a scalar, or right after an opening bracket: what follows in the enclosing frame.
@@ -50,24 +53,24 @@ void JsonReader::skip_value() {
         }
 
         for (;;) {
-            const int next = skip_whitespace();
+            const int next = reader.skip_whitespace();
             if (next == ',' && accept_comma) {
-                eat();
+                reader.eat();
                 break;
             }
             const bool closes = (next == ']' && frame == '[') || (next == '}' && frame == '{');
             if (!closes) {
-                if (next == kEnd) {
-                    throw peek_error(frame == '[' ? Syntax::EofWhileParsingList
+                if (next == JsonReader::kEnd) {
+                    throw reader.peek_error(frame == '[' ? Syntax::EofWhileParsingList
                                                  : Syntax::EofWhileParsingObject);
                 }
                 if (accept_comma) {
-                    throw peek_error(frame == '[' ? Syntax::ExpectedListCommaOrEnd
+                    throw reader.peek_error(frame == '[' ? Syntax::ExpectedListCommaOrEnd
                                                   : Syntax::ExpectedObjectCommaOrEnd);
                 }
                 break;
             }
-            eat();
+            reader.eat();
             if (open.empty()) return;
             frame = open.back();
             open.pop_back();
@@ -75,15 +78,15 @@ void JsonReader::skip_value() {
         }
 
         if (frame == '{') {
-            const int quote = skip_whitespace();
-            if (quote == kEnd) throw peek_error(Syntax::EofWhileParsingObject);
-            if (quote != '"') throw peek_error(Syntax::KeyMustBeAString);
-            eat();
-            skip_string();
-            const int colon = skip_whitespace();
-            if (colon == kEnd) throw peek_error(Syntax::EofWhileParsingObject);
-            if (colon != ':') throw peek_error(Syntax::ExpectedColon);
-            eat();
+            const int quote = reader.skip_whitespace();
+            if (quote == JsonReader::kEnd) throw reader.peek_error(Syntax::EofWhileParsingObject);
+            if (quote != '"') throw reader.peek_error(Syntax::KeyMustBeAString);
+            reader.eat();
+            skip_string(reader);
+            const int colon = reader.skip_whitespace();
+            if (colon == JsonReader::kEnd) throw reader.peek_error(Syntax::EofWhileParsingObject);
+            if (colon != ':') throw reader.peek_error(Syntax::ExpectedColon);
+            reader.eat();
         }
         enclosing = frame;
     }

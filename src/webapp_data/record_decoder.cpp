@@ -4,7 +4,10 @@
 #include <limits>
 
 #include "webapp_data/json_error.hpp"
+#include "webapp_data/json_number.hpp"
 #include "webapp_data/json_reader.hpp"
+#include "webapp_data/json_skip.hpp"
+#include "webapp_data/json_string.hpp"
 #include "webapp_data/text_form.hpp"
 
 namespace norvik_auth::webapp_data {
@@ -29,22 +32,21 @@ JsonError invalid_type(JsonReader& reader, std::string_view expected) {
     std::string scratch;
     switch (reader.skip_whitespace()) {
         case JsonReader::kEnd: return reader.peek_error(Syntax::EofWhileParsingValue);
-        case 'n': reader.eat(); reader.expect_ident("ull"); found = "null"; break;
-        case 't': reader.eat(); reader.expect_ident("rue"); found = "boolean `true`"; break;
-        case 'f': reader.eat(); reader.expect_ident("alse"); found = "boolean `false`"; break;
-        case '-': reader.eat(); found = reader.parse_number(false).description(); break;
+        case 'n': reader.eat(); expect_ident(reader, "ull"); found = "null"; break;
+        case 't': reader.eat(); expect_ident(reader, "rue"); found = "boolean `true`"; break;
+        case 'f': reader.eat(); expect_ident(reader, "alse"); found = "boolean `false`"; break;
+        case '-': reader.eat(); found = parse_number(reader, false).description(); break;
         case '"':
             reader.eat();
-            reader.parse_string(scratch);
             found = "string ";
-            append_quoted(found, scratch);
+            append_quoted(found, parse_string(reader, scratch));
             break;
         case '[': found = "sequence"; break;
         case '{': found = "map"; break;
         default: {
             const int c = reader.peek();
             if (c >= '0' && c <= '9') {
-                found = reader.parse_number(true).description();
+                found = parse_number(reader, true).description();
                 break;
             }
             return reader.peek_error(Syntax::ExpectedSomeValue);
@@ -59,9 +61,9 @@ std::int64_t decode_i64(JsonReader& reader) {
     JsonNumber number;
     if (c == '-') {
         reader.eat();
-        number = reader.parse_number(false);
+        number = parse_number(reader, false);
     } else if (c >= '0' && c <= '9') {
-        number = reader.parse_number(true);
+        number = parse_number(reader, true);
     } else {
         throw invalid_type(reader, "i64");
     }
@@ -83,14 +85,14 @@ std::string_view decode_text(JsonReader& reader, TextArena& texts) {
     if (c != '"') throw invalid_type(reader, "a string");
     reader.eat();
     std::string scratch;  // only used, and allocated, when the string has escapes
-    return texts.copy(reader.parse_string_view(scratch));
+    return texts.copy(parse_string(reader, scratch));
 }
 
 // `null` makes an optional empty; anything else is decoded as the value itself.
 bool take_null(JsonReader& reader) {
     if (reader.skip_whitespace() != 'n') return false;
     reader.eat();
-    reader.expect_ident("ull");
+    expect_ident(reader, "ull");
     return true;
 }
 
@@ -99,12 +101,12 @@ bool decode_bool(JsonReader& reader) {
     if (c == JsonReader::kEnd) throw reader.peek_error(Syntax::EofWhileParsingValue);
     if (c == 't') {
         reader.eat();
-        reader.expect_ident("rue");
+        expect_ident(reader, "rue");
         return true;
     }
     if (c == 'f') {
         reader.eat();
-        reader.expect_ident("alse");
+        expect_ident(reader, "alse");
         return false;
     }
     throw invalid_type(reader, "a boolean");
@@ -156,7 +158,7 @@ void decode_object(JsonReader& reader, std::span<const FieldBinding> fields, Tex
             throw reader.peek_error(Syntax::ExpectedObjectCommaOrEnd);
         }
         reader.eat();
-        const std::string_view key = reader.parse_string_view(scratch);
+        const std::string_view key = parse_string(reader, scratch);
 
         // Members usually come in declaration order, so the search starts after the last hit.
         std::size_t index = fields.size();
@@ -183,7 +185,7 @@ void decode_object(JsonReader& reader, std::span<const FieldBinding> fields, Tex
             decode_field(reader, fields[index].target, texts);
             seen |= 1u << index;
         } else {
-            reader.skip_value();
+            skip_value(reader);
         }
     }
     for (std::size_t i = 0; i < fields.size(); ++i) {

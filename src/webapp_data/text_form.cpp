@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cstddef>
 
+#include "util/utf8.hpp"
 #include "webapp_data/unicode_escape_table.hpp"
 
 namespace norvik_auth::webapp_data {
@@ -41,20 +42,6 @@ void append_ascii_special(std::string& out, unsigned char byte) {
     }
 }
 
-/// Length of the UTF-8 sequence starting with `lead`; 0 for a byte that cannot start one.
-std::size_t sequence_length(unsigned char lead) {
-    if (lead >= 0xC2 && lead <= 0xDF) return 2;
-    if (lead >= 0xE0 && lead <= 0xEF) return 3;
-    if (lead >= 0xF0 && lead <= 0xF4) return 4;
-    return 0;
-}
-
-char32_t decode_sequence(const unsigned char* p, std::size_t length) {
-    char32_t code_point = p[0] & (0x7F >> length);
-    for (std::size_t i = 1; i < length; ++i) code_point = (code_point << 6) | (p[i] & 0x3F);
-    return code_point;
-}
-
 template <class Integer>
 void append_decimal(std::string& out, Integer value) {
     char digits[24];
@@ -85,10 +72,10 @@ void append_quoted(std::string& out, std::string_view text) {
             run = ++p;
             continue;
         }
-        std::size_t length = sequence_length(byte);
+        std::size_t length = util::sequence_length(byte);
         // The input is valid UTF-8; a malformed byte is passed through rather than over-read.
         if (length == 0 || static_cast<std::size_t>(end - p) < length) length = 1;
-        const char32_t code_point = length == 1 ? byte : decode_sequence(p, length);
+        const char32_t code_point = util::decode_sequence(p, length);
         if (length == 1 || !unicode_escape_table::is_escaped(code_point)) {
             p += length;
             continue;

@@ -1,0 +1,147 @@
+// JSON strings: unescaping into text, and skipping with the same checks.
+#include "webapp_data/json_string.hpp"
+
+#include <cstdint>
+
+#include "util/byte_scan.hpp"
+#include "util/utf8.hpp"
+
+namespace norvik_auth::webapp_data {
+namespace {
+
+int hex_value(int c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// Bytes that end a plain run inside a string: the quote, the backslash and control characters.
+bool ends_plain_run(unsigned char c) { return c == '"' || c == '\\' || c < 0x20; }
+
+/// Length of the run of `text` before its first byte that ends a plain run; eight at a time.
+std::size_t plain_run_length(std::string_view text) {
+    std::size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+        const std::uint64_t word = util::load_word(text.data() + i);
+        const std::uint64_t flags = util::bytes_equal(word, '"') | util::bytes_equal(word, '\\') |
+                                    util::zero_bytes(word & (util::kEveryByte * 0xE0));
+        if (flags != 0) return i + util::first_flagged(flags);
+    }
+    while (i < text.size() && !ends_plain_run(static_cast<unsigned char>(text[i]))) ++i;
+    return i;
+}
+
+/// Takes the plain run at the cursor, appending it to `out` when given.
+void take_plain_run(JsonReader& reader, std::string* out) {
+    const std::string_view rest = reader.rest();
+    const std::size_t length = plain_run_length(rest);
+    if (out != nullptr) out->append(rest.data(), length);
+    reader.advance(length);
+}
+
+// Fewer than four bytes left means the text ended inside the escape, whatever they are;
+// otherwise the first byte that is no hex digit is the failure, pointed at just past it.
+std::uint16_t take_hex_escape(JsonReader& reader) {
+    if (reader.rest().size() < 4) {
+        reader.advance(reader.rest().size());
+        throw reader.error(Syntax::EofWhileParsingString);
+    }
+    std::uint32_t value = 0;
+    for (int i = 0; i < 4; ++i) {
+        const int digit = hex_value(reader.next());
+        if (digit < 0) throw reader.error(Syntax::InvalidEscape);
+        value = (value << 4) | static_cast<std::uint32_t>(digit);
+    }
+    return static_cast<std::uint16_t>(value);
+}
+
+void append_code_point(std::string& out, char32_t code_point) {
+    char bytes[4];
+    out.append(bytes, util::encode(code_point, bytes));
+}
+
+// A leading surrogate must be followed at once by an escaped trailing one; the pair is one
+// code point. Texts are always valid UTF-8, so a lone surrogate is refused.
+void take_unicode_escape(JsonReader& reader, std::string& out) {
+    const std::uint16_t first = take_hex_escape(reader);
+    if (first >= 0xDC00 && first <= 0xDFFF) throw reader.error(Syntax::LoneLeadingSurrogateInHexEscape);
+    if (first < 0xD800 || first > 0xDBFF) {
+        append_code_point(out, first);
+        return;
+    }
+    for (const char expected : {'\\', 'u'}) {
+        const int c = reader.next();
+        if (c == JsonReader::kEnd) throw reader.error(Syntax::EofWhileParsingString);
+        if (c != expected) throw reader.error(Syntax::UnexpectedEndOfHexEscape);
+    }
+    const std::uint16_t second = take_hex_escape(reader);
+    if (second < 0xDC00 || second > 0xDFFF) throw reader.error(Syntax::LoneLeadingSurrogateInHexEscape);
+    append_code_point(out, 0x10000 + ((static_cast<char32_t>(first - 0xD800) << 10) |
+                                      static_cast<char32_t>(second - 0xDC00)));
+}
+
+/// After a backslash was taken: the escape, unescaped into `out`, or only checked when null.
+void take_escape(JsonReader& reader, std::string* out) {
+    const int c = reader.next();
+    char unescaped;
+    switch (c) {
+        case JsonReader::kEnd: throw reader.error(Syntax::EofWhileParsingString);
+        case '"': unescaped = '"'; break;
+        case '\\': unescaped = '\\'; break;
+        case '/': unescaped = '/'; break;
+        case 'b': unescaped = '\b'; break;
+        case 'f': unescaped = '\f'; break;
+        case 'n': unescaped = '\n'; break;
+        case 'r': unescaped = '\r'; break;
+        case 't': unescaped = '\t'; break;
+        case 'u':
+            if (out != nullptr) {
+                take_unicode_escape(reader, *out);
+            } else {
+                take_hex_escape(reader);
+            }
+            return;
+        default: throw reader.error(Syntax::InvalidEscape);
+    }
+    if (out != nullptr) *out += unescaped;
+}
+
+/// Takes the rest of a string up to and including its closing quote; `out` as for take_escape.
+void take_string(JsonReader& reader, std::string* out) {
+    for (;;) {
+        take_plain_run(reader, out);
+        const int c = reader.peek();
+        if (c == JsonReader::kEnd) throw reader.error(Syntax::EofWhileParsingString);
+        if (c == '"') {
+            reader.eat();
+            return;
+        }
+        // Unescaping reports a control character past it; skipping, at its own offset.
+        if (c != '\\') {
+            if (out != nullptr) reader.eat();
+            throw reader.error(Syntax::ControlCharacterWhileParsingString);
+        }
+        reader.eat();
+        take_escape(reader, out);
+    }
+}
+
+}  // namespace
+
+std::string_view parse_string(JsonReader& reader, std::string& scratch) {
+    // Strings without escapes (nearly all member names) are viewed in place.
+    const std::string_view rest = reader.rest();
+    const std::size_t length = plain_run_length(rest);
+    if (length < rest.size() && rest[length] == '"') {
+        reader.advance(length + 1);
+        return rest.substr(0, length);
+    }
+    scratch.clear();
+    take_string(reader, &scratch);
+    return scratch;
+}
+
+void skip_string(JsonReader& reader) { take_string(reader, nullptr); }
+
+}  // namespace norvik_auth::webapp_data
