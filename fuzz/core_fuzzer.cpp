@@ -16,6 +16,7 @@
 #include "lib/percent_decode.hpp"
 #include "lib/signature.hpp"
 #include "webapp_data/json_error.hpp"
+#include "webapp_data/record_decoder.hpp"
 #include "webapp_data/text_form.hpp"
 #include "webapp_data/webapp_chat.hpp"
 #include "webapp_data/webapp_init_data.hpp"
@@ -179,8 +180,8 @@ template <class Record>
 void check_text_form(const Record& record) {
     std::string first;
     std::string second;
-    record.append_text_form(first);
-    record.append_text_form(second);
+    norvik_auth::webapp_data::append_text_value(first, record);
+    norvik_auth::webapp_data::append_text_value(second, record);
     require(first == second, "text form differs between two calls");
     require(is_valid_utf8(first), "text form is not valid UTF-8");
     require(first.find('\n') == std::string::npos, "text form spans lines");
@@ -286,7 +287,7 @@ void check_record(std::string_view json) {
     try {
         norvik_auth::webapp_data::TextArena texts;
         Record record;
-        Record::from_json(json, record, texts);
+        norvik_auth::webapp_data::from_json(json, record, texts);
         check_text_form(record);
     } catch (const JsonError& error) {
         require(error.line() >= 1, "JSON error line is not 1-based");

@@ -6,7 +6,8 @@
 #include "binding/arguments.hpp"
 #include "binding/call_wrapper.hpp"
 #include "binding/hmac_engine.hpp"
-#include "binding/record_types.hpp"
+#include "binding/init_data_argument.hpp"
+#include "binding/record_object.hpp"
 #include "lib/init_data_parser.hpp"
 #include "lib/signature.hpp"
 
@@ -52,10 +53,9 @@ PyObject* parse_webapp_data(PyObject*, PyObject* const* args, Py_ssize_t nargs, 
     return call_wrapper([&] {
         const auto [webapp_data] = bind_arguments(kParseWebappData, args, nargs, kwnames);
         const std::string_view text = utf8_argument(webapp_data, "webapp_data");
-        // Parsed straight into the new instance: the record is never moved.
-        PyRef init_data = new_init_data_object();
-        lib::parse_init_data(text, init_data_record(init_data.get()));
-        return init_data;
+        // The instance is made only for a record that parsed; the record moves into it.
+        return new_record_object<webapp_data::WebAppInitData>(nullptr,
+                                                              lib::parse_init_data(text));
     });
 }
 

@@ -9,7 +9,7 @@
 #include "binding/hmac_engine.hpp"
 #include "binding/panic_exception.hpp"
 #include "binding/py_error.hpp"
-#include "binding/record_types.hpp"
+#include "binding/record_classes.hpp"
 
 namespace norvik_auth::binding {
 namespace {

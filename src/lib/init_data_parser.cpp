@@ -11,6 +11,7 @@
 #include "lib/decimal_u64.hpp"
 #include "lib/field_map.hpp"
 #include "webapp_data/json_error.hpp"
+#include "webapp_data/record_decoder.hpp"
 
 namespace norvik_auth::lib {
 namespace {
@@ -28,7 +29,7 @@ void decode_record(const std::string_view* value, std::string_view member,
                    std::optional<Record>& out, TextArena& texts) {
     if (value == nullptr) return;
     try {
-        Record::from_json(*value, out.emplace(), texts);
+        webapp_data::from_json(*value, out.emplace(), texts);
     } catch (const JsonError& error) {
         throw Abort("Unable to parse " + std::string(member) + ": " + error.debug_text());
     }
@@ -65,11 +66,6 @@ std::size_t text_room(const FieldMap& fields, std::size_t data_check_size) {
 
 WebAppInitData parse_init_data(std::string_view query) {
     WebAppInitData data;
-    parse_init_data(query, data);
-    return data;
-}
-
-void parse_init_data(std::string_view query, WebAppInitData& data) {
     FieldMap fields(query);
     TextArena& texts = data.texts;
     // One allocation for all the texts of the record.
@@ -92,6 +88,7 @@ void parse_init_data(std::string_view query, WebAppInitData& data) {
     const DataCheckString signed_text = build_data_check_string(fields.entries(), texts);
     data.data_check_string = signed_text.text;
     data.data_check_string_unambiguous = signed_text.unambiguous;
+    return data;
 }
 
 }  // namespace norvik_auth::lib

@@ -10,7 +10,4 @@ namespace norvik_auth::lib {
 /// Parses init data (UTF-8); throws Abort with the caller-visible message on failure.
 webapp_data::WebAppInitData parse_init_data(std::string_view query);
 
-/// As above, filling `data` (empty on entry) in place; on failure it holds a partial result.
-void parse_init_data(std::string_view query, webapp_data::WebAppInitData& data);
-
 }  // namespace norvik_auth::lib

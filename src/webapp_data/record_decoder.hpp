@@ -1,11 +1,13 @@
 // Decoding a record from JSON, driven by a table of its members.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <variant>
 
 #include "webapp_data/text_arena.hpp"
@@ -27,5 +29,23 @@ struct FieldBinding {
 /// Throws JsonError.
 void decode_record(std::string_view json, std::string_view record_name,
                    std::span<const FieldBinding> fields, TextArena& texts);
+
+}  // namespace norvik_auth::webapp_data
+
+namespace norvik_auth::webapp_data {
+
+/// Decodes one complete JSON text (object or array form) into `into`, which is fresh on entry,
+/// by the record's table of fields; its texts go into `texts`. Throws JsonError, leaving a
+/// partial record.
+template <class Record>
+void from_json(std::string_view json, Record& into, TextArena& texts) {
+    const auto bindings = std::apply(
+        [&](const auto&... field) {
+            return std::array<FieldBinding, sizeof...(field)>{
+                FieldBinding{field.json_name, &(into.*field.member)}...};
+        },
+        Record::fields());
+    decode_record(json, Record::kName, bindings, texts);
+}
 
 }  // namespace norvik_auth::webapp_data

@@ -1,10 +1,11 @@
-// Building blocks of the one-line text form (`__repr__`) of the records.
+// The one-line text form (`__repr__`) of the records and of their values.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <tuple>
 
 namespace norvik_auth::webapp_data {
 
@@ -29,6 +30,23 @@ void append_text_value(std::string& out, const std::optional<T>& value) {
     out += "Some(";
     append_text_value(out, *value);
     out += ')';
+}
+
+/// A record, by its table of fields: `Name { label: value, .. }`.
+template <class Record>
+    requires requires { Record::fields(); }
+void append_text_value(std::string& out, const Record& record) {
+    out += Record::kName;
+    out += " { ";
+    std::string_view separator;
+    std::apply(
+        [&](const auto&... field) {
+            ((out += separator, separator = ", ", out += field.label, out += ": ",
+              append_text_value(out, record.*field.member)),
+             ...);
+        },
+        Record::fields());
+    out += " }";
 }
 
 }  // namespace norvik_auth::webapp_data

@@ -3,11 +3,12 @@
 
 #include <cstdint>
 #include <optional>
-#include <string>
 #include <string_view>
+#include <tuple>
 
-#include "webapp_data/webapp_chat.hpp"
+#include "webapp_data/record_field.hpp"
 #include "webapp_data/text_arena.hpp"
+#include "webapp_data/webapp_chat.hpp"
 #include "webapp_data/webapp_user.hpp"
 
 namespace norvik_auth::webapp_data {
@@ -15,6 +16,8 @@ namespace norvik_auth::webapp_data {
 /// An immutable value holding its nested records by value and every text of itself and of
 /// them in its own arena; it can be moved, not copied.
 struct WebAppInitData {
+    static constexpr std::string_view kName = "WebAppInitData";
+
     std::optional<std::string_view> query_id;
     std::optional<WebAppUser> user;
     std::optional<WebAppUser> receiver;
@@ -33,8 +36,23 @@ struct WebAppInitData {
     bool data_check_string_unambiguous = true;
     TextArena texts;
 
-    /// Appends `WebAppInitData { query_id: .., .., hash: ".." }` (no data-check string).
-    void append_text_form(std::string& out) const;
+    /// The fields that Python sees, in declaration order; the data-check string is not one.
+    static constexpr auto fields();
 };
+
+constexpr auto WebAppInitData::fields() {
+    return std::tuple{
+        RecordField<&WebAppInitData::query_id>("query_id"),
+        RecordField<&WebAppInitData::user>("user"),
+        RecordField<&WebAppInitData::receiver>("receiver"),
+        RecordField<&WebAppInitData::chat>("chat"),
+        RecordField<&WebAppInitData::chat_type>("chat_type"),
+        RecordField<&WebAppInitData::chat_instance>("chat_instance"),
+        RecordField<&WebAppInitData::start_param>("start_param"),
+        RecordField<&WebAppInitData::can_send_after>("can_send_after"),
+        RecordField<&WebAppInitData::auth_date>("auth_date"),
+        RecordField<&WebAppInitData::hash>("hash"),
+    };
+}
 
 }  // namespace norvik_auth::webapp_data
