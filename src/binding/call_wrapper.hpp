@@ -44,11 +44,12 @@ inline void raise_current_exception() {
 // other exception stops in them. Where the runtime's forced unwind has no type of its own, a
 // thread without the lock can only be in that unwind.
 
-/// Runs `body` (returning PyRef) for the interpreter: its object, or null with an exception set.
-template <class Body>
-PyObject* call_wrapper(Body&& body) {
+/// Runs `body`; when it throws, raises the matching Python exception and returns what
+/// `on_failure` returns instead.
+template <class Body, class OnFailure>
+auto run_guarded(Body&& body, OnFailure&& on_failure) -> decltype(body()) {
     try {
-        return std::forward<Body>(body)().release();
+        return std::forward<Body>(body)();
 #ifdef NORVIK_HAVE_FORCED_UNWIND
     } catch (const abi::__forced_unwind&) {
         throw;
@@ -56,24 +57,21 @@ PyObject* call_wrapper(Body&& body) {
     } catch (...) {
         if (!holds_interpreter_lock()) throw;
         raise_current_exception();
-        return nullptr;
+        return std::forward<OnFailure>(on_failure)();
     }
+}
+
+/// Runs `body` (returning PyRef) for the interpreter: its object, or null with an exception set.
+template <class Body>
+PyObject* call_wrapper(Body&& body) {
+    return run_guarded([&] { return std::forward<Body>(body)().release(); },
+                       []() -> PyObject* { return nullptr; });
 }
 
 /// Runs a deallocation body; a failure goes to the unraisable hook, since nobody can catch it.
 template <class Body>
 void dealloc_wrapper(PyObject* self, Body&& body) {
-    try {
-        std::forward<Body>(body)();
-#ifdef NORVIK_HAVE_FORCED_UNWIND
-    } catch (const abi::__forced_unwind&) {
-        throw;
-#endif
-    } catch (...) {
-        if (!holds_interpreter_lock()) throw;
-        raise_current_exception();
-        PyErr_WriteUnraisable(self);
-    }
+    run_guarded(std::forward<Body>(body), [self] { PyErr_WriteUnraisable(self); });
 }
 
 }  // namespace norvik_auth::binding
