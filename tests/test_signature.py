@@ -9,7 +9,7 @@ from urllib.parse import quote, urlencode
 import pytest
 
 import norvik_auth
-from conftest import secret_key, sign, signature
+from helpers import secret_key, sign, signature
 
 DATA = Path(__file__).parent / "data" / "hmac"
 TOKEN = "1234567890:AAE_test-token"

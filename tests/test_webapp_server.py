@@ -14,7 +14,7 @@ from pathlib import Path
 
 import pytest
 
-from conftest import sign
+from helpers import sign
 
 pytest.importorskip("starlette")
 pytest.importorskip("uvicorn")
