@@ -273,11 +273,11 @@ void check_init_data(std::string_view input, const std::vector<FormPair>& pairs)
 
     // The check must answer, never fail, for keys of any length; a key from the input itself
     // may happen to match, so only the call's completion is asserted.
-    static norvik_auth::lib::HmacSha256 hmac;
+    static norvik_auth::lib::Signer signer;
     static constexpr std::array<std::uint8_t, 3> short_key{1, 2, 3};
-    (void)norvik_auth::lib::signed_with(hmac, data, short_key);
-    const auto secret = norvik_auth::lib::derive_secret_key(hmac, input);
-    (void)norvik_auth::lib::signed_with(hmac, data, secret);
+    (void)signer.signed_with(data, short_key);
+    const auto secret = signer.derive_secret_key(input);
+    (void)signer.signed_with(data, secret);
 }
 
 /// Records only ever see decoded form values, which are valid UTF-8; other bytes are skipped.

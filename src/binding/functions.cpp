@@ -5,7 +5,7 @@
 #include "binding/argument_conversion.hpp"
 #include "binding/arguments.hpp"
 #include "binding/call_wrapper.hpp"
-#include "binding/hmac_engine.hpp"
+#include "binding/signer.hpp"
 #include "binding/init_data_argument.hpp"
 #include "binding/record_object.hpp"
 #include "lib/init_data_parser.hpp"
@@ -36,7 +36,7 @@ PyObject* validate_webapp_data(PyObject*, PyObject* const* args, Py_ssize_t narg
         // The record is taken first: the key's conversion may run the caller's Python code.
         const InitDataArgument init_data(webapp_data, "webapp_data");
         const KeyBytes key(secret_key, "secret_key");
-        const bool matches = lib::signed_with(hmac_engine(), init_data.record(), key.bytes());
+        const bool matches = signer().signed_with(init_data.record(), key.bytes());
         return PyRef::borrow(matches ? Py_True : Py_False);
     });
 }
@@ -44,8 +44,7 @@ PyObject* validate_webapp_data(PyObject*, PyObject* const* args, Py_ssize_t narg
 PyObject* get_secret_key(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_wrapper([&] {
         const auto [bot_token] = bind_arguments(kGetSecretKey, args, nargs, kwnames);
-        return new_byte_list(
-            lib::derive_secret_key(hmac_engine(), utf8_argument(bot_token, "bot_token")));
+        return new_byte_list(signer().derive_secret_key(utf8_argument(bot_token, "bot_token")));
     });
 }
 

@@ -6,7 +6,7 @@
 
 #include "binding/call_wrapper.hpp"
 #include "binding/functions.hpp"
-#include "binding/hmac_engine.hpp"
+#include "binding/signer.hpp"
 #include "binding/panic_exception.hpp"
 #include "binding/py_error.hpp"
 #include "binding/record_classes.hpp"
@@ -87,7 +87,7 @@ PyRef initialise_module() {
         throw_error_caused_by_pending(
             PyExc_ImportError, "norvik_auth cannot start: its PanicException class was not created");
     }
-    start_hmac_engine();
+    start_signer();
     PyRef module = checked(PyModule_Create2(&g_module_definition, 1013));
     run_module_body(module.get());
     if (g_cached_module == nullptr) g_cached_module = PyRef::borrow(module.get()).release();

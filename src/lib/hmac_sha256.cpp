@@ -8,6 +8,7 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <utility>
 
 #include "lib/abort.hpp"
 
@@ -85,6 +86,64 @@ void HmacSha256::hash_padded(const std::uint8_t* pad, std::span<const std::uint8
     check(EVP_DigestUpdate(context_, pad, kBlockSize));
     check(EVP_DigestUpdate(context_, message.data(), message.size()));
     check(EVP_DigestFinal_ex(context_, out, nullptr));
+}
+
+HmacSha256::KeyStates::KeyStates(KeyStates&& other) noexcept
+    : inner_(std::exchange(other.inner_, nullptr)), outer_(std::exchange(other.outer_, nullptr)) {}
+
+HmacSha256::KeyStates::~KeyStates() {
+    EVP_MD_CTX_free(inner_);
+    EVP_MD_CTX_free(outer_);
+}
+
+HmacSha256::KeyStates HmacSha256::key_states(std::span<const std::uint8_t> key) {
+    std::uint8_t pads[2 * kBlockSize] = {};
+    std::uint8_t* const inner_pad = pads;
+    std::uint8_t* const outer_pad = pads + kBlockSize;
+    KeyMaterialGuard guard(context_, pads, sizeof pads);
+    if (key.size() > kBlockSize) {
+        check(EVP_DigestInit_ex2(context_, sha256_, nullptr));
+        check(EVP_DigestUpdate(context_, key.data(), key.size()));
+        check(EVP_DigestFinal_ex(context_, inner_pad, nullptr));
+    } else if (!key.empty()) {
+        std::memcpy(inner_pad, key.data(), key.size());
+    }
+    for (std::size_t i = 0; i < kBlockSize; ++i) {
+        outer_pad[i] = inner_pad[i] ^ 0x5c;
+        inner_pad[i] ^= 0x36;
+    }
+    guard.finished();
+
+    KeyStates states;
+    states.inner_ = EVP_MD_CTX_new();
+    states.outer_ = EVP_MD_CTX_new();
+    if (states.inner_ == nullptr || states.outer_ == nullptr) throw std::bad_alloc();
+    for (const auto& [state, pad] : {std::pair{states.inner_, inner_pad},
+                                     std::pair{states.outer_, outer_pad}}) {
+        if (EVP_DigestInit_ex2(state, sha256_, nullptr) != 1 ||
+            EVP_DigestUpdate(state, pad, kBlockSize) != 1) {
+            throw CryptoUnavailable("libcrypto cannot hash with SHA-256: " + last_crypto_error());
+        }
+    }
+    return states;
+}
+
+/// Continues from a copy of `state` with `message` into `out`.
+void HmacSha256::hash_from(const EVP_MD_CTX* state, std::span<const std::uint8_t> message,
+                           std::uint8_t* out) {
+    check(EVP_MD_CTX_copy_ex(context_, state));
+    check(EVP_DigestUpdate(context_, message.data(), message.size()));
+    check(EVP_DigestFinal_ex(context_, out, nullptr));
+}
+
+Digest HmacSha256::operator()(const KeyStates& states, std::span<const std::uint8_t> message) {
+    Digest inner{};
+    KeyMaterialGuard guard(context_, inner.data(), inner.size());
+    hash_from(states.inner_, message, inner.data());
+    Digest digest{};
+    hash_from(states.outer_, inner, digest.data());
+    guard.finished();
+    return digest;
 }
 
 // RFC 2104: H((K ^ opad) || H((K ^ ipad) || message)), K the key padded (or first hashed) to

@@ -37,9 +37,34 @@ public:
     /// libcrypto fails on the way (it allocates inside); the object stays usable.
     Digest operator()(std::span<const std::uint8_t> key, std::span<const std::uint8_t> message);
 
+    /// The hash states of one key after its inner and outer pads: messages under that key then
+    /// cost two blocks fewer each. For keys that are no secret (a constant of the protocol):
+    /// the states live as long as this object.
+    class KeyStates {
+    public:
+        KeyStates(const KeyStates&) = delete;
+        KeyStates& operator=(const KeyStates&) = delete;
+        KeyStates(KeyStates&& other) noexcept;
+        KeyStates& operator=(KeyStates&&) = delete;
+        ~KeyStates();
+
+    private:
+        friend class HmacSha256;
+        KeyStates() = default;
+        evp_md_ctx_st* inner_ = nullptr;
+        evp_md_ctx_st* outer_ = nullptr;
+    };
+
+    /// Throws CryptoUnavailable when libcrypto refuses, or std::bad_alloc.
+    KeyStates key_states(std::span<const std::uint8_t> key);
+    /// HMAC-SHA-256 of `message` under the key of `states`; fails as operator() does.
+    Digest operator()(const KeyStates& states, std::span<const std::uint8_t> message);
+
 private:
     void hash_padded(const std::uint8_t* pad, std::span<const std::uint8_t> message,
                      std::uint8_t* out);
+    void hash_from(const evp_md_ctx_st* state, std::span<const std::uint8_t> message,
+                   std::uint8_t* out);
 
     evp_md_st* sha256_ = nullptr;
     evp_md_ctx_st* context_ = nullptr;

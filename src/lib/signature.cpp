@@ -27,23 +27,25 @@ std::array<char, kHexSignatureSize> to_lower_hex(const Digest& digest) {
 
 }  // namespace
 
-Digest derive_secret_key(HmacSha256& hmac, std::string_view bot_token) {
-    return hmac(bytes_of(kDerivationKey), bytes_of(bot_token));
+Signer::Signer() : derivation_key_(hmac_.key_states(bytes_of(kDerivationKey))) {}
+
+Digest Signer::derive_secret_key(std::string_view bot_token) {
+    return hmac_(derivation_key_, bytes_of(bot_token));
 }
 
-bool signature_matches(HmacSha256& hmac, std::string_view data_check_string,
-                       std::string_view hash, std::span<const std::uint8_t> key) {
-    const auto expected = to_lower_hex(hmac(key, bytes_of(data_check_string)));
+bool Signer::signature_matches(std::string_view data_check_string, std::string_view hash,
+                               std::span<const std::uint8_t> key) {
+    const auto expected = to_lower_hex(hmac_(key, bytes_of(data_check_string)));
     // The length is public (always 64); the bytes are compared without an early exit so the
     // time taken does not tell an attacker how much of a forged signature was right.
     return hash.size() == expected.size() &&
            constant_time_equal(expected.data(), hash.data(), expected.size());
 }
 
-bool signed_with(HmacSha256& hmac, const webapp_data::WebAppInitData& init_data,
-                 std::span<const std::uint8_t> key) {
+bool Signer::signed_with(const webapp_data::WebAppInitData& init_data,
+                         std::span<const std::uint8_t> key) {
     return init_data.data_check_string_unambiguous &&
-           signature_matches(hmac, init_data.data_check_string, init_data.hash, key);
+           signature_matches(init_data.data_check_string, init_data.hash, key);
 }
 
 }  // namespace norvik_auth::lib

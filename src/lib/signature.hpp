@@ -10,16 +10,29 @@
 
 namespace norvik_auth::lib {
 
-/// The bot's secret key: HMAC-SHA-256 of the token's UTF-8 bytes under the derivation key.
-Digest derive_secret_key(HmacSha256& hmac, std::string_view bot_token);
+/// The module's signature work over one HMAC engine. The derivation key is a public constant,
+/// so its hash states are made once, here; no secret key is kept beyond a call. One call at a
+/// time, as for the engine.
+class Signer {
+public:
+    /// Throws CryptoUnavailable, or std::bad_alloc.
+    Signer();
 
-/// True when `hash` is the lowercase hex HMAC-SHA-256 of `data_check_string` under `key`.
-bool signature_matches(HmacSha256& hmac, std::string_view data_check_string,
-                       std::string_view hash, std::span<const std::uint8_t> key);
+    /// The bot's secret key: HMAC-SHA-256 of the token's UTF-8 bytes under the derivation key.
+    Digest derive_secret_key(std::string_view bot_token);
 
-/// True when `init_data` carries a signature made with `key` over exactly the pairs it was
-/// parsed from: a data-check string whose lines could be read as other pairs proves nothing.
-bool signed_with(HmacSha256& hmac, const webapp_data::WebAppInitData& init_data,
-                 std::span<const std::uint8_t> key);
+    /// True when `hash` is the lowercase hex HMAC-SHA-256 of `data_check_string` under `key`.
+    bool signature_matches(std::string_view data_check_string, std::string_view hash,
+                           std::span<const std::uint8_t> key);
+
+    /// True when `init_data` carries a signature made with `key` over exactly the pairs it was
+    /// parsed from: a data-check string whose lines could be read as other pairs proves nothing.
+    bool signed_with(const webapp_data::WebAppInitData& init_data,
+                     std::span<const std::uint8_t> key);
+
+private:
+    HmacSha256 hmac_;
+    HmacSha256::KeyStates derivation_key_;
+};
 
 }  // namespace norvik_auth::lib

@@ -1,5 +1,5 @@
-// The process's one HMAC-SHA-256 engine: made at import, then used by every call.
-#include "binding/hmac_engine.hpp"
+// The process's one signer: made at import, then used by every call.
+#include "binding/signer.hpp"
 
 #include <string>
 
@@ -7,17 +7,17 @@
 
 namespace norvik_auth::binding {
 
-lib::HmacSha256& hmac_engine() {
+lib::Signer& signer() {
     // Made on first use, which is the import; a failed attempt leaves it unmade, so a later
     // import tries again. Destroyed at exit before libcrypto's own clean-up, which was
     // registered earlier.
-    static lib::HmacSha256 engine;
-    return engine;
+    static lib::Signer instance;
+    return instance;
 }
 
-void start_hmac_engine() {
+void start_signer() {
     try {
-        hmac_engine();
+        signer();
     } catch (const lib::CryptoUnavailable& error) {
         throw_error(PyExc_ImportError, std::string("norvik_auth cannot start: ") + error.what());
     }
