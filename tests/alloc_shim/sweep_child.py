@@ -12,6 +12,7 @@ libcrypto before the call: hashlib would fetch SHA-256 ahead of the module.
 import ctypes
 import json
 import os
+import signal
 import sys
 import threading
 
@@ -20,6 +21,7 @@ SHIM_PATH, CASE = sys.argv[1], json.loads(sys.argv[2])
 MAX_N = CASE.get("max_n", 20000)
 # The first failures end the sweep: the report lists them, and more add little.
 MAX_FAILURES = CASE.get("max_failures", 3)
+HANG_SECONDS = 30
 
 shim = ctypes.CDLL(SHIM_PATH)
 shim.failing_alloc_arm.argtypes = [ctypes.c_long]
@@ -86,6 +88,8 @@ def armed_then_next(n: int, record: dict) -> None:
 
 def run_forked(n: int, stderr_path: str) -> None:
     """The forked process's whole life; it ends through the interpreter's normal exit."""
+    # A process that hangs (a lock left held on a failure path) is ended, and counts as dead.
+    signal.alarm(HANG_SECONDS)
     stderr = os.open(stderr_path, os.O_WRONLY | os.O_CREAT | os.O_TRUNC)
     os.dup2(stderr, 2)
     record: dict = {}
