@@ -173,24 +173,26 @@ def sweep(library: Path, tmp_path: Path, case: dict) -> list:
     return report["sweep"]
 
 
-def describe(entry: dict) -> str:
-    if entry.get("triggered") is None:
-        return f"n={entry['n']}: died with exit {entry['exit']}, stderr {entry['stderr'].strip()!r}"
-    return (f"n={entry['n']}: exit {entry['exit']}, armed call: {entry['armed']}, next call: "
-            f"{entry['next']}, stderr {entry['stderr'].strip()!r}")
+def way_of_failing(entry: dict) -> str:
+    if entry["triggered"] is None:
+        return f"died with exit {entry['exit']}: {entry['stderr'].strip()[:120]!r}"
+    return (f"exit {entry['exit']}, armed call: {entry['armed'][:80]}, next call: {entry['next'][:80]}, "
+            f"stderr {entry['stderr'].strip()[:120]!r}")
 
 
 def sweep_failures(entries: list) -> list:
-    """Entries where the process died, the armed call failed otherwise than by running out of
-    memory (PanicException: inside libcrypto or the interpreter's own object creation), or the
-    call after it, with memory back, did not give the right answer."""
-    failures = []
+    """Where the process died, the armed call failed otherwise than by running out of memory
+    (PanicException: inside libcrypto or the interpreter's own object creation), or the call
+    after it, with memory back, did not give the right answer: one line per way of failing,
+    with the n that failed that way."""
+    ways = {}
     for entry in entries:
         armed = entry.get("armed", "")
         if (entry["exit"] != 0 or death_markers(entry["stderr"]) or entry.get("next") != "right"
                 or not armed.startswith(("right", "MemoryError", "PanicException"))):
-            failures.append(describe(entry))
-    return failures
+            ways.setdefault(way_of_failing(entry), []).append(entry["n"])
+    return [f"n in {numbers[:6]}{' ...' if len(numbers) > 6 else ''} ({len(numbers)} n): {way}"
+            for way, numbers in ways.items()]
 
 
 @pytest.mark.parametrize("case", SWEEPS.values(), ids=list(SWEEPS))
@@ -200,7 +202,7 @@ def test_each_failed_allocation_is_survived(case, failing_alloc, tmp_path, recor
     record_property("sweep_size", len(entries))
     print(f"swept n = 1 to {len(entries)}")
     failures = sweep_failures(entries)
-    assert not failures, "\n".join(failures)
+    assert not failures, f"swept n = 1 to {len(entries)}:\n" + "\n".join(failures)
     assert entries[-1]["triggered"] is False, f"the call still allocates after {SWEEP_LIMIT} allocations"
     # Every n short of the end was reached and failed: no n was skipped untested.
     assert all(entry["triggered"] for entry in entries[:-1])

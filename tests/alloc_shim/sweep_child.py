@@ -15,12 +15,14 @@ import os
 import signal
 import sys
 import threading
+import time
 
 SHIM_PATH, CASE = sys.argv[1], json.loads(sys.argv[2])
 # A stop well past the longest sweep, should the count of allocations in a call ever run away.
 MAX_N = CASE.get("max_n", 20000)
-# The first failures end the sweep: the report lists them, and more add little.
-MAX_FAILURES = CASE.get("max_failures", 3)
+# Once some n has failed, the sweep goes on for a while only, to show the other ways of failing
+# further on: a sweep over thousands of failing n would take minutes.
+FAILING_SWEEP_SECONDS = CASE.get("failing_sweep_seconds", 10)
 HANG_SECONDS = 30
 
 shim = ctypes.CDLL(SHIM_PATH)
@@ -106,6 +108,7 @@ def run_forked(n: int, stderr_path: str) -> None:
 
 def sweep() -> list:
     entries = []
+    first_failure = None
     stderr_path = os.path.join(CASE["tmp"], f"stderr-{os.getpid()}")
     for n in range(1, MAX_N + 1):
         read_end, write_end = os.pipe()
@@ -128,8 +131,9 @@ def sweep() -> list:
         entries.append(entry)
         if entry["triggered"] is False and entry["exit"] == 0:
             break
-        failed = [e for e in entries if e["exit"] != 0 or e.get("next") != "right"]
-        if len(failed) >= MAX_FAILURES:
+        if first_failure is None and (entry["exit"] != 0 or entry.get("next") != "right"):
+            first_failure = time.monotonic()
+        if first_failure is not None and time.monotonic() - first_failure > FAILING_SWEEP_SECONDS:
             break
     return entries
 
