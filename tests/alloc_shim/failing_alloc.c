@@ -1,7 +1,9 @@
 // Preloaded into a test's child process: makes exactly one chosen allocation fail.
-// failing_alloc_arm(n) makes the n-th malloc, calloc or realloc from then on (any thread) return
-// NULL with errno ENOMEM, once; every other call goes to glibc's own allocator.
+// failing_alloc_arm(n) makes the n-th malloc, calloc or realloc from then on, counted in the
+// arming thread only, return NULL with errno ENOMEM, once; every other call goes to glibc's own
+// allocator. Other threads are left alone: what they allocate meanwhile depends on timing.
 #include <errno.h>
+#include <pthread.h>
 #include <stdatomic.h>
 #include <stddef.h>
 
@@ -12,10 +14,12 @@ extern void* __libc_realloc(void* block, size_t size);
 static atomic_long countdown;  // allocations left until the failing one; 0 when disarmed
 static atomic_long seen;       // allocations since arming, to tell that this shim is in effect
 static atomic_int triggered;
+static atomic_ulong arming_thread;
 
 void failing_alloc_arm(long n) {
     atomic_store(&triggered, 0);
     atomic_store(&seen, 0);
+    atomic_store(&arming_thread, (unsigned long)pthread_self());
     atomic_store(&countdown, n > 0 ? n : 0);
 }
 
@@ -31,9 +35,9 @@ long failing_alloc_seen(void) { return atomic_load(&seen); }
 
 static int must_fail(void) {
     long left = atomic_load_explicit(&countdown, memory_order_relaxed);
-    if (left == 0) return 0;
+    if (left == 0 || (unsigned long)pthread_self() != atomic_load(&arming_thread)) return 0;
     atomic_fetch_add(&seen, 1);
-    // A compare-and-swap loop, so that racing threads fail one allocation only, never two.
+    // A compare-and-swap loop, in case the count is rearmed meanwhile: never two failures.
     while (left > 0) {
         if (atomic_compare_exchange_weak(&countdown, &left, left - 1)) {
             if (left != 1) return 0;
