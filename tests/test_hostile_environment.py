@@ -16,7 +16,7 @@ from pathlib import Path
 import pytest
 
 import norvik_auth
-from conftest import secret_key, sign
+from helpers import secret_key, sign
 
 TESTS = Path(__file__).resolve().parent
 # What a process that died or was about to die leaves on its stderr.

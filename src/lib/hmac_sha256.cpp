@@ -61,6 +61,11 @@ private:
 }  // namespace
 
 HmacSha256::HmacSha256() {
+    // libcrypto sets itself up on first use; when that fails (memory), later calls into it may
+    // crash instead of failing, so its answer is taken here first.
+    if (OPENSSL_init_crypto(0, nullptr) != 1) {
+        throw CryptoUnavailable("libcrypto failed to initialise: " + last_crypto_error());
+    }
     // Fetching walks the provider tables under a lock: done once here, never per computation.
     sha256_ = EVP_MD_fetch(nullptr, "SHA256", nullptr);
     if (sha256_ == nullptr) {
