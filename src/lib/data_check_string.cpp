@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <cstring>
 #include <string_view>
 
 namespace norvik_auth::lib {
@@ -85,10 +86,14 @@ DataCheckString build_data_check_string(std::span<FieldEntry> entries,
         out = std::copy(line->value.begin(), line->value.end(), out);
     }
     // With no '=' in any name, every line splits where its pair did; then each line feed must
-    // be one of the separators, or some name or value holds one.
-    const auto lines = static_cast<std::size_t>(lines_end - entries.begin());
-    const auto feeds = static_cast<std::size_t>(std::count(text, text + size, '\n'));
-    return {{text, size}, names_unambiguous && feeds + 1 == lines};
+    // be one of the separators, or some name or value holds one. memchr finds them fast.
+    const auto separators = static_cast<std::size_t>(lines_end - entries.begin()) - 1;
+    std::size_t feeds = 0;
+    for (const char* p = text; feeds <= separators; ++p, ++feeds) {
+        p = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(text + size - p)));
+        if (p == nullptr) break;
+    }
+    return {{text, size}, names_unambiguous && feeds == separators};
 }
 
 }  // namespace norvik_auth::lib

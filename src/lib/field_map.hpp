@@ -43,8 +43,9 @@ public:
 private:
     void keep_last_of_each_name();
 
-    // The decoded parts and pairs of typical init data fit here, on the caller's stack.
-    std::array<std::byte, 2048> scratch_;
+    // The decoded parts (reserved at up to three times the input's size) and pairs of typical
+    // init data fit here, on the caller's stack.
+    std::array<std::byte, 4096> scratch_;
     std::pmr::monotonic_buffer_resource memory_{scratch_.data(), scratch_.size()};
     DecodedForm form_;
     std::pmr::vector<FieldEntry>& entries_ = form_.pairs();

@@ -27,6 +27,9 @@ constexpr std::array<bool, 256> make_plain_table() {
 }
 constexpr std::array<bool, 256> kIsPlain = make_plain_table();
 
+// Inputs up to this size reserve the worst case outright; typical init data is about 600 bytes.
+constexpr std::size_t kCountAbove = 1024;
+
 /// How many bytes of `bytes` are at or above 0x80.
 std::size_t count_non_ascii(std::string_view bytes) {
     std::size_t count = 0;
@@ -112,8 +115,10 @@ DecodedForm::DecodedForm(std::string_view input, std::pmr::memory_resource* memo
     : decoded_(memory), pairs_(memory) {
     // Views into the buffer are kept, so it must never grow: room for the worst case is reserved
     // once. A decoded part never has more bytes than its raw form, except that a raw byte at or
-    // above 0x80 may become the three bytes of U+FFFD.
-    decoded_.reserve(input.size() + 2 * count_non_ascii(input));
+    // above 0x80 may become the three bytes of U+FFFD. Short inputs take three times their size
+    // rather than a count.
+    decoded_.reserve(input.size() <= kCountAbove ? 3 * input.size()
+                                                 : input.size() + 2 * count_non_ascii(input));
     // Typical init data has fewer than a dozen pairs; more only cost a regrowth or two.
     pairs_.reserve(12);
     std::size_t position = 0;
