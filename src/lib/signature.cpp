@@ -2,6 +2,7 @@
 #include "lib/signature.hpp"
 
 #include <array>
+#include <cstring>
 #include <string_view>
 
 namespace norvik_auth::lib {
@@ -14,13 +15,20 @@ std::span<const std::uint8_t> bytes_of(std::string_view text) {
     return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
 
-/// Lowercase base16: high nibble first, so every byte takes exactly two characters.
+/// The two lowercase hex digits of every byte value, high nibble first.
+constexpr std::array<std::array<char, 2>, 256> make_hex_pairs() {
+    constexpr char kDigits[] = "0123456789abcdef";
+    std::array<std::array<char, 2>, 256> pairs{};
+    for (int byte = 0; byte < 256; ++byte) pairs[byte] = {kDigits[byte >> 4], kDigits[byte & 0x0f]};
+    return pairs;
+}
+constexpr auto kHexPairs = make_hex_pairs();
+
+/// Lowercase base16: every byte takes exactly two characters.
 std::array<char, kHexSignatureSize> to_lower_hex(const Digest& digest) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::array<char, kHexSignatureSize> hex{};
+    std::array<char, kHexSignatureSize> hex;
     for (std::size_t i = 0; i < digest.size(); ++i) {
-        hex[2 * i] = kDigits[digest[i] >> 4];
-        hex[2 * i + 1] = kDigits[digest[i] & 0x0f];
+        std::memcpy(hex.data() + 2 * i, kHexPairs[digest[i]].data(), 2);
     }
     return hex;
 }
