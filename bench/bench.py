@@ -881,7 +881,8 @@ def main() -> None:
                 print(f"nested, {recipe.name}: {type(e).__name__}: {str(e)[:100]}")
 
     print("\ncost per byte of parse_webapp_data (typical members plus unknown ones):")
-    per_byte = cost_per_byte(sized, rounds, max(seconds, 0.02))
+    # At least 50 ms a round: a 1 MiB parse takes milliseconds, and a round needs several.
+    per_byte = cost_per_byte(sized, rounds, max(seconds, 0.05))
     print_per_byte(per_byte)
     small_nested = Workload("nested-10k", nested_query(nested_levels // 10, bytes(key)), False)
     nested_row = next(n for n in rows if n.workload is nested)
