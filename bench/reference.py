@@ -4,6 +4,9 @@ It is written the way a careful user would write it without the extension: decod
 ``urllib.parse.parse_qsl``, decode the JSON members with ``json``, convert the integers, require
 ``hash``, build the data-check string, and check the signature with ``hmac``. Records are slotted
 dataclasses, so attribute reads cost what they cost in ordinary application code.
+
+``make_parser`` builds the parse function around any ``json.loads``-like decoder, so that other
+recipes (``reference_orjson.py``) share everything here but the JSON decoder.
 """
 
 from __future__ import annotations
@@ -13,13 +16,17 @@ import hmac
 import json
 import sys
 from dataclasses import dataclass
-from typing import Any, Optional
+from typing import Any, Callable, Optional
 from urllib.parse import parse_qsl
 
 SECRET_KEY_DERIVATION_KEY = b"SignedView"
 U64_MAX = 2**64 - 1
 # Slotted records where the interpreter offers them (3.10 and later).
 _SLOTS = {"slots": True} if sys.version_info >= (3, 10) else {}
+
+
+# The JSON decoder of a recipe: str in, decoded value out, ValueError on malformed text.
+JsonLoads = Callable[[str], Any]
 
 
 class InitDataError(ValueError):
@@ -64,16 +71,6 @@ class InitData:
     data_check_string: str
 
 
-def _json_object(name: str, text: str) -> dict[str, Any]:
-    try:
-        value = json.loads(text)
-    except ValueError as e:
-        raise InitDataError(f"Unable to parse {name}: {e}") from None
-    if not isinstance(value, dict):
-        raise InitDataError(f"Unable to parse {name}: expected an object")
-    return value
-
-
 def _typed(name: str, obj: dict[str, Any], key: str, kind: type, required: bool = False) -> Any:
     value = obj.get(key)
     if value is None:
@@ -86,8 +83,7 @@ def _typed(name: str, obj: dict[str, Any], key: str, kind: type, required: bool 
     return value
 
 
-def _user(name: str, text: str) -> User:
-    obj = _json_object(name, text)
+def _user(name: str, obj: dict[str, Any]) -> User:
     return User(
         id=_typed(name, obj, "id", int, required=True),
         is_bot=_typed(name, obj, "is_bot", bool),
@@ -102,8 +98,7 @@ def _user(name: str, text: str) -> User:
     )
 
 
-def _chat(text: str) -> Chat:
-    obj = _json_object("chat", text)
+def _chat(obj: dict[str, Any]) -> Chat:
     return Chat(
         id=_typed("chat", obj, "id", int, required=True),
         type=_typed("chat", obj, "type_", str, required=True),
@@ -124,41 +119,60 @@ def _u64(name: str, text: str) -> int:
     return value
 
 
-def parse_init_data(query: str) -> InitData:
-    """Decode an init-data query string into an InitData record."""
-    fields = dict(parse_qsl(query, keep_blank_values=True))
-    user = fields.get("user")
-    receiver = fields.get("receiver")
-    chat = fields.get("chat")
-    auth_date = fields.get("auth_date")
-    can_send_after = fields.get("can_send_after")
-    record_user = _user("user", user) if user is not None else None
-    record_receiver = _user("receiver", receiver) if receiver is not None else None
-    record_chat = _chat(chat) if chat is not None else None
-    record_auth_date = _u64("auth_date", auth_date) if auth_date is not None else None
-    hash_ = fields.get("hash")
-    if hash_ is None:
-        raise InitDataError("Hash is required")
-    record_can_send_after = (
-        _u64("can_send_after", can_send_after) if can_send_after is not None else None
-    )
-    # Code-point order of valid text is the byte order of its UTF-8 form.
-    data_check_string = "\n".join(
-        sorted(f"{name}={value}" for name, value in fields.items() if name != "hash" and value)
-    )
-    return InitData(
-        query_id=fields.get("query_id"),
-        user=record_user,
-        receiver=record_receiver,
-        chat=record_chat,
-        chat_type=fields.get("chat_type"),
-        chat_instance=fields.get("chat_instance"),
-        start_param=fields.get("start_param"),
-        can_send_after=record_can_send_after,
-        auth_date=record_auth_date,
-        hash=hash_,
-        data_check_string=data_check_string,
-    )
+def make_parser(loads: JsonLoads) -> Callable[[str], InitData]:
+    """The init-data parser of a recipe whose JSON members are decoded by `loads`."""
+
+    def json_object(name: str, text: str) -> dict[str, Any]:
+        try:
+            value = loads(text)
+        except ValueError as e:
+            raise InitDataError(f"Unable to parse {name}: {e}") from None
+        if not isinstance(value, dict):
+            raise InitDataError(f"Unable to parse {name}: expected an object")
+        return value
+
+    def parse_init_data(query: str) -> InitData:
+        """Decode an init-data query string into an InitData record."""
+        fields = dict(parse_qsl(query, keep_blank_values=True))
+        user = fields.get("user")
+        receiver = fields.get("receiver")
+        chat = fields.get("chat")
+        auth_date = fields.get("auth_date")
+        can_send_after = fields.get("can_send_after")
+        record_user = _user("user", json_object("user", user)) if user is not None else None
+        record_receiver = (
+            _user("receiver", json_object("receiver", receiver)) if receiver is not None else None
+        )
+        record_chat = _chat(json_object("chat", chat)) if chat is not None else None
+        record_auth_date = _u64("auth_date", auth_date) if auth_date is not None else None
+        hash_ = fields.get("hash")
+        if hash_ is None:
+            raise InitDataError("Hash is required")
+        record_can_send_after = (
+            _u64("can_send_after", can_send_after) if can_send_after is not None else None
+        )
+        # Code-point order of valid text is the byte order of its UTF-8 form.
+        data_check_string = "\n".join(
+            sorted(f"{n}={v}" for n, v in fields.items() if n != "hash" and v)
+        )
+        return InitData(
+            query_id=fields.get("query_id"),
+            user=record_user,
+            receiver=record_receiver,
+            chat=record_chat,
+            chat_type=fields.get("chat_type"),
+            chat_instance=fields.get("chat_instance"),
+            start_param=fields.get("start_param"),
+            can_send_after=record_can_send_after,
+            auth_date=record_auth_date,
+            hash=hash_,
+            data_check_string=data_check_string,
+        )
+
+    return parse_init_data
+
+
+parse_init_data = make_parser(json.loads)
 
 
 def get_secret_key(bot_token: str) -> list[int]:
