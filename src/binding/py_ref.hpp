@@ -11,13 +11,14 @@ namespace norvik_auth::binding {
 /// its whole length; the one exception is a thread that the runtime ends at exit (a daemon
 /// thread waking up during finalisation): it unwinds through our frames without the lock, and
 /// then nothing may be released or raised. Its references are left to the ending process.
+/// PyGILState_Check will not do: it answers yes late in finalisation and while its check is off.
 inline bool holds_interpreter_lock() noexcept {
-#if PY_VERSION_HEX < 0x030C0000
-    // Before 3.12 the check answers yes once the runtime has dropped its thread-state key, late
-    // at exit; by then this thread's own state is gone, which tells.
-    if (PyGILState_GetThisThreadState() == nullptr) return false;
+#if PY_VERSION_HEX >= 0x030D0000
+    PyThreadState* const current = PyThreadState_GetUnchecked();
+#else
+    PyThreadState* const current = _PyThreadState_UncheckedGet();
 #endif
-    return PyGILState_Check() != 0;
+    return current != nullptr && current == PyGILState_GetThisThreadState();
 }
 
 /// Owns at most one strong reference and drops it when destroyed; moves, never copies.
