@@ -104,6 +104,11 @@ def run_script(script: str) -> subprocess.CompletedProcess:
                           env=child_env(), timeout=SPIN_TIMEOUT)
 
 
+# CPython 3.10 itself crashes now and then when daemon threads wake up at exit (in take_gil,
+# with no frame of this module on the stack; seen with a pure-Python loop over bytes(key)), so
+# deaths there would say nothing about the module.
+@pytest.mark.skipif(sys.version_info[:2] == (3, 10),
+                    reason="CPython 3.10's own exit crashes with daemon threads drown the signal")
 @pytest.mark.parametrize("script", SPIN_SCRIPTS.values(), ids=list(SPIN_SCRIPTS))
 def test_interpreter_exit_with_daemon_threads_inside_calls(script):
     with ThreadPoolExecutor(max_workers=4) as pool:

@@ -11,14 +11,16 @@ namespace norvik_auth::binding {
 /// its whole length; the one exception is a thread that the runtime ends at exit (a daemon
 /// thread waking up during finalisation): it unwinds through our frames without the lock, and
 /// then nothing may be released or raised. Its references are left to the ending process.
-/// PyGILState_Check will not do: it answers yes late in finalisation and while its check is off.
+/// The thread state that holds the lock must be this thread's: before 3.13 it is one global,
+/// which a thread waiting for the lock sees set to another thread's state. (PyGILState_Check
+/// will not do: it answers yes late in finalisation, and in subinterpreters it never looks.)
 inline bool holds_interpreter_lock() noexcept {
 #if PY_VERSION_HEX >= 0x030D0000
     PyThreadState* const current = PyThreadState_GetUnchecked();
 #else
     PyThreadState* const current = _PyThreadState_UncheckedGet();
 #endif
-    return current != nullptr && current == PyGILState_GetThisThreadState();
+    return current != nullptr && current->thread_id == PyThread_get_thread_ident();
 }
 
 /// Owns at most one strong reference and drops it when destroyed; moves, never copies.
