@@ -58,6 +58,7 @@ create() {
     mirror=$(debian_mirror)
     mkdir -p "$dir"
     trap 'unmount_all "$dir"' EXIT
+    trap 'exit 130' INT TERM HUP
     echo "debootstrap $SUITE into $dir from the mirror apt uses here"
     debootstrap --variant=minbase --include="$PACKAGES" "$SUITE" "$dir" "$mirror" \
         > "$dir.debootstrap.log" 2>&1 || { tail -n 30 "$dir.debootstrap.log"; die "debootstrap failed"; }
@@ -109,6 +110,7 @@ run() {
     exec 9> "$dir.lock"
     flock 9
     trap 'unmount_all "$dir"' EXIT
+    trap 'exit 130' INT TERM HUP
     mount -t proc proc "$dir/proc"
     mount --bind /dev "$dir/dev"
     local status=0
