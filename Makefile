@@ -16,8 +16,9 @@ test: $(VENV_PYTHON)
 	$(VENV_PYTHON) -m pip install --quiet ".[test,examples]"
 	$(VENV_PYTHON) -m pytest
 
+# build/ may hold the unstable chroot: never follow a mount left behind by a killed run into /dev.
 clean:
-	rm -rf $(VENV) build
+	rm -rf --one-file-system $(VENV) build
 
 # Further targets (benchmark, hardening, typing, packaging) live in mk/, one file per concern.
 -include mk/*.mk

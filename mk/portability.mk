@@ -1,15 +1,18 @@
-# Portability checks: the suite on every CPython 3.9-3.13 found, typing (mypy, stubtest), sdist and wheel.
+# Portability checks: the suite on every CPython 3.9-3.15, typing (mypy, stubtest), sdist and wheel.
 #
-#   make test-all-pythons   one venv per CPython 3.9-3.13 found; install ".[test]"; run the suite
+#   make test-all-pythons   one venv per CPython 3.9-3.15; install ".[test]"; run the suite
 #   make test-python3.X     the same for one version
 #   make typecheck          mypy --strict on the examples, benchmark and stub checks, then stubtest
 #   make dist-test          sdist and wheel with `python -m build`; the wheel tested in a fresh venv
 #   make ci-portability     all of the above, for continuous integration
 #
-# Everything lands in build/portability/ (removed by `make clean`). Interpreters are taken from
-# pyenv (newest patch release of each minor version), else from python3.X on PATH.
+# Everything lands in build/portability/ (removed by `make clean`). Interpreters 3.9-3.13 are taken
+# from pyenv (newest patch release of each minor version), else from python3.X on PATH. 3.14 and
+# 3.15 need a newer C library than this machine's: they run in a Debian unstable chroot under
+# build/ (root only), from a copy of the tracked sources.
 
 PORTABILITY_VERSIONS := 3.9 3.10 3.11 3.12 3.13
+CHROOT_VERSIONS := 3.14 3.15
 PORTABILITY_DIR := build/portability
 PYENV_ROOT ?= $(HOME)/.pyenv
 # Parallel compile jobs for the CMake builds made by pip and build.
@@ -33,8 +36,9 @@ PORTABILITY_ENV := env -u PYTHONPATH -u PYTHONHOME PIP_DISABLE_PIP_VERSION_CHECK
 PORTABILITY_BUILD_DIR := --config-settings=build-dir=$(CURDIR)/$(PORTABILITY_DIR)/cmake/{wheel_tag}
 
 # Fails unless norvik_auth is imported from the venv's site-packages, not from a source or build tree.
+# $(2), if given, is the command prefix that enters the chroot.
 define portability_check_installed
-$(PORTABILITY_ENV) $(1)/bin/python -c 'import norvik_auth, sys, sysconfig; \
+$(2) $(PORTABILITY_ENV) $(1)/bin/python -c 'import norvik_auth, sys, sysconfig; \
 p = norvik_auth.__file__; assert p.startswith(sysconfig.get_paths()["platlib"]), p; \
 print("norvik_auth from", p, "on Python", sys.version.split()[0])'
 endef
@@ -45,7 +49,7 @@ cd $(PORTABILITY_DIR) && $(PORTABILITY_ENV) $(CURDIR)/$(1)/bin/python -m pytest 
 endef
 
 .PHONY: test-all-pythons typecheck dist-test ci-portability \
-    $(foreach v,$(PORTABILITY_VERSIONS),test-python$(v))
+    $(foreach v,$(PORTABILITY_VERSIONS) $(CHROOT_VERSIONS),test-python$(v))
 
 define portability_version_rules
 test-python$(1):
@@ -58,10 +62,32 @@ test-python$(1):
 endef
 $(foreach v,$(PORTABILITY_VERSIONS),$(eval $(call portability_version_rules,$(v))))
 
+# The Debian unstable chroot, made once (a minute or two) and reused while its stamp is there.
+CHROOT := build/unstable-chroot
+IN_CHROOT := tools/unstable_chroot.sh run $(CHROOT) --
+# Inside the chroot: the source copies, virtual environments and CMake trees.
+CHROOT_WORK := /norvik
+
+$(CHROOT)/.ready:
+	tools/unstable_chroot.sh create $(CHROOT)
+
+define chroot_version_rules
+test-python$(1): $(CHROOT)/.ready
+	tools/unstable_chroot.sh copy-sources $(CHROOT) $(CHROOT_WORK)/src-$(1)
+	$(IN_CHROOT) test -x $(CHROOT_WORK)/venv-$(1)/bin/python || \
+	    $(IN_CHROOT) python$(1) -m venv $(CHROOT_WORK)/venv-$(1)
+	$(IN_CHROOT) $(PORTABILITY_ENV) env -C $(CHROOT_WORK)/src-$(1) $(CHROOT_WORK)/venv-$(1)/bin/python -m pip \
+	    install --quiet --config-settings=build-dir=$(CHROOT_WORK)/cmake/{wheel_tag} ".[test]"
+	$(call portability_check_installed,$(CHROOT_WORK)/venv-$(1),$(IN_CHROOT))
+	$(IN_CHROOT) $(PORTABILITY_ENV) env -C $(CHROOT_WORK) $(CHROOT_WORK)/venv-$(1)/bin/python -m pytest \
+	    -p no:cacheprovider -q $(CHROOT_WORK)/src-$(1)/tests
+endef
+$(foreach v,$(CHROOT_VERSIONS),$(eval $(call chroot_version_rules,$(v))))
+
 # Runs every version even after a failure, then prints one line per version and fails if any did.
 test-all-pythons:
 	@mkdir -p $(PORTABILITY_DIR); : > $(PORTABILITY_DIR)/summary.txt; status=0; \
-	for v in $(PORTABILITY_VERSIONS); do \
+	for v in $(PORTABILITY_VERSIONS) $(CHROOT_VERSIONS); do \
 	    start=$$(date +%s); \
 	    if $(MAKE) --no-print-directory test-python$$v > $(PORTABILITY_DIR)/test-python$$v.log 2>&1; \
 	    then result=passed; else result=FAILED; status=1; fi; \

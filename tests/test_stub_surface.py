@@ -116,3 +116,28 @@ class TestFunctionAnnotations:
         (assignment,) = [n for n in STUB.body if isinstance(n, ast.Assign)
                          and ast.unparse(n.targets[0]) == "__all__"]
         assert ast.literal_eval(assignment.value) == norvik_auth.__all__
+
+
+class TestStubDocumentation:
+    """IDEs show the stub's docstrings on hover: every name the stub declares has one."""
+
+    def documented_nodes(self):
+        for node in STUB.body:
+            if isinstance(node, (ast.ClassDef, ast.FunctionDef)):
+                yield node.name, node
+            if isinstance(node, ast.ClassDef):
+                for member in node.body:
+                    if isinstance(member, ast.FunctionDef):
+                        yield f"{node.name}.{member.name}", member
+
+    def test_every_class_attribute_and_function_has_a_docstring(self):
+        runtime = set(norvik_auth.__all__) | {
+            f"{class_name}.{name}"
+            for class_name in ("WebAppUser", "WebAppChat", "WebAppInitData")
+            for name, member in vars(getattr(norvik_auth, class_name)).items()
+            if type(member).__name__ == "getset_descriptor"}
+        assert {name for name, _ in self.documented_nodes()} == runtime
+        for name, node in self.documented_nodes():
+            docstring = ast.get_docstring(node)
+            assert docstring and docstring.strip(), f"{name} has no docstring"
+            assert docstring.splitlines()[0].rstrip().endswith("."), f"{name}: summary line"

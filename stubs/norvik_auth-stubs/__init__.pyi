@@ -16,63 +16,91 @@ __all__ = [
 
 @final
 class WebAppUser:
+    """A user or bot from init data: read-only, final, made only by the module."""
     @property
-    def id(self) -> int: ...
+    def id(self) -> int:
+        """Unique identifier of the user or bot."""
     @property
-    def is_bot(self) -> bool | None: ...
+    def is_bot(self) -> bool | None:
+        """True for a bot; None when the member is absent."""
     @property
-    def first_name(self) -> str: ...
+    def first_name(self) -> str:
+        """First name of the user or bot."""
     @property
-    def last_name(self) -> str | None: ...
+    def last_name(self) -> str | None:
+        """Last name, or None when absent."""
     @property
-    def username(self) -> str | None: ...
+    def username(self) -> str | None:
+        """Username, or None when absent."""
     @property
-    def language_code(self) -> str | None: ...
+    def language_code(self) -> str | None:
+        """Language code of the user's interface, such as "en", or None when absent."""
     @property
-    def is_premium(self) -> bool | None: ...
+    def is_premium(self) -> bool | None:
+        """True for a premium user; None when the member is absent."""
     @property
-    def added_to_attachment_menu(self) -> bool | None: ...
+    def added_to_attachment_menu(self) -> bool | None:
+        """True if the user added the bot to the attachment menu; None when absent."""
     @property
-    def allows_write_to_pm(self) -> bool | None: ...
+    def allows_write_to_pm(self) -> bool | None:
+        """True if the user allowed the bot to message them; None when absent."""
     @property
-    def photo_url(self) -> str | None: ...
+    def photo_url(self) -> str | None:
+        """URL of the profile photo, or None when absent."""
 
 @final
 class WebAppChat:
+    """A chat from init data: read-only, final, made only by the module."""
     @property
-    def id(self) -> int: ...
+    def id(self) -> int:
+        """Unique identifier of the chat."""
     @property
-    def type(self) -> str: ...
+    def type(self) -> str:
+        """Chat type, such as "group", "supergroup" or "channel" (member type_)."""
     @property
-    def title(self) -> str: ...
+    def title(self) -> str:
+        """Title of the chat."""
     @property
-    def username(self) -> str | None: ...
+    def username(self) -> str | None:
+        """Username of the chat, or None when absent."""
     @property
-    def photo_url(self) -> str | None: ...
+    def photo_url(self) -> str | None:
+        """URL of the chat photo, or None when absent."""
 
 @final
 class WebAppInitData:
+    """Parsed init data, as returned by parse_webapp_data: read-only and final."""
     @property
-    def query_id(self) -> str | None: ...
+    def query_id(self) -> str | None:
+        """Identifier of the web-app session for answering the query, or None."""
     # Each read of user, receiver and chat returns a new copy of the stored record.
     @property
-    def user(self) -> WebAppUser | None: ...
+    def user(self) -> WebAppUser | None:
+        """The current user, or None; each read returns a new copy."""
     @property
-    def receiver(self) -> WebAppUser | None: ...
+    def receiver(self) -> WebAppUser | None:
+        """The chat partner in a private chat, or None; each read returns a new copy."""
     @property
-    def chat(self) -> WebAppChat | None: ...
+    def chat(self) -> WebAppChat | None:
+        """The chat the app was opened from, or None; each read returns a new copy."""
     @property
-    def chat_type(self) -> str | None: ...
+    def chat_type(self) -> str | None:
+        """Type of the chat the app was opened from, or None."""
     @property
-    def chat_instance(self) -> str | None: ...
+    def chat_instance(self) -> str | None:
+        """Global identifier of the chat the app was opened from, or None."""
     @property
-    def start_param(self) -> str | None: ...
+    def start_param(self) -> str | None:
+        """The start parameter passed in the launch link, or None."""
     @property
-    def can_send_after(self) -> int | None: ...
+    def can_send_after(self) -> int | None:
+        """Seconds to wait before a message can be sent for query_id, or None."""
     @property
-    def auth_date(self) -> int | None: ...
+    def auth_date(self) -> int | None:
+        """Unix time at which the init data was signed, or None; not checked for age."""
     @property
-    def hash(self) -> str: ...
+    def hash(self) -> str:
+        """The hash member: the hex signature that validate_webapp_data checks."""
 
 def validate_webapp_data(webapp_data: WebAppInitData, secret_key: Sequence[int]) -> bool:
     """True if `hash` is the HMAC-SHA-256 of the data-check string under `secret_key`.
