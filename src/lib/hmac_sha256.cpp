@@ -102,11 +102,11 @@ HmacSha256::KeyStates::~KeyStates() {
     EVP_MD_CTX_free(outer_);
 }
 
-HmacSha256::KeyStates HmacSha256::key_states(std::span<const std::uint8_t> key) {
-    std::uint8_t pads[2 * kBlockSize] = {};
-    std::uint8_t* const inner_pad = pads;
-    std::uint8_t* const outer_pad = pads + kBlockSize;
-    KeyMaterialGuard guard(context_, pads, sizeof pads);
+// RFC 2104: K is the key padded with zeros (or first hashed) to one 64-byte block; the pads are
+// K ^ ipad and K ^ opad.
+void HmacSha256::make_pads(std::span<const std::uint8_t> key, std::uint8_t* inner_pad,
+                           std::uint8_t* outer_pad) {
+    std::memset(inner_pad, 0, kBlockSize);
     if (key.size() > kBlockSize) {
         check(EVP_DigestInit_ex2(context_, sha256_, nullptr));
         check(EVP_DigestUpdate(context_, key.data(), key.size()));
@@ -118,6 +118,14 @@ HmacSha256::KeyStates HmacSha256::key_states(std::span<const std::uint8_t> key) 
         outer_pad[i] = inner_pad[i] ^ 0x5c;
         inner_pad[i] ^= 0x36;
     }
+}
+
+HmacSha256::KeyStates HmacSha256::key_states(std::span<const std::uint8_t> key) {
+    std::uint8_t pads[2 * kBlockSize] = {};
+    std::uint8_t* const inner_pad = pads;
+    std::uint8_t* const outer_pad = pads + kBlockSize;
+    KeyMaterialGuard guard(context_, pads, sizeof pads);
+    make_pads(key, inner_pad, outer_pad);
     guard.finished();
 
     KeyStates states;
@@ -152,8 +160,7 @@ Digest HmacSha256::operator()(const KeyStates& states, std::span<const std::uint
     return digest;
 }
 
-// RFC 2104: H((K ^ opad) || H((K ^ ipad) || message)), K the key padded (or first hashed) to
-// one 64-byte block.
+// RFC 2104: H((K ^ opad) || H((K ^ ipad) || message)).
 Digest HmacSha256::operator()(std::span<const std::uint8_t> key,
                               std::span<const std::uint8_t> message) {
     // The two pads and the inner hash, wiped together whatever happens.
@@ -164,17 +171,7 @@ Digest HmacSha256::operator()(std::span<const std::uint8_t> key,
                                                                    std::tuple_size_v<Digest>);
     KeyMaterialGuard guard(context_, material, sizeof material);
 
-    if (key.size() > kBlockSize) {
-        check(EVP_DigestInit_ex2(context_, sha256_, nullptr));
-        check(EVP_DigestUpdate(context_, key.data(), key.size()));
-        check(EVP_DigestFinal_ex(context_, inner_pad, nullptr));
-    } else if (!key.empty()) {
-        std::memcpy(inner_pad, key.data(), key.size());
-    }
-    for (std::size_t i = 0; i < kBlockSize; ++i) {
-        outer_pad[i] = inner_pad[i] ^ 0x5c;
-        inner_pad[i] ^= 0x36;
-    }
+    make_pads(key, inner_pad, outer_pad);
 
     hash_padded(inner_pad, message, inner.data());
     Digest digest{};

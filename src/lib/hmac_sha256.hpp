@@ -61,6 +61,9 @@ public:
     Digest operator()(const KeyStates& states, std::span<const std::uint8_t> message);
 
 private:
+    /// Writes the 64-byte inner and outer pads of `key`.
+    void make_pads(std::span<const std::uint8_t> key, std::uint8_t* inner_pad,
+                   std::uint8_t* outer_pad);
     void hash_padded(const std::uint8_t* pad, std::span<const std::uint8_t> message,
                      std::uint8_t* out);
     void hash_from(const evp_md_ctx_st* state, std::span<const std::uint8_t> message,
