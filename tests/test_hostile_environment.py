@@ -205,7 +205,8 @@ def test_each_failed_allocation_is_survived(case, failing_alloc, tmp_path, recor
     entries = sweep(failing_alloc, tmp_path, case)
     # The last n is the first one the call did not reach.
     record_property("sweep_size", len(entries))
-    print(f"swept n = 1 to {len(entries)}")
+    kinds = Counter(entry.get("armed", "")[:60] for entry in entries[:-1])
+    print(f"swept n = 1 to {len(entries)}: the armed call gave {dict(kinds)}")
     failures = sweep_failures(entries)
     assert not failures, f"swept n = 1 to {len(entries)}:\n" + "\n".join(failures)
     assert entries[-1]["triggered"] is False, f"the call still allocates after {SWEEP_LIMIT} allocations"
