@@ -5,9 +5,9 @@
 #include "binding/argument_conversion.hpp"
 #include "binding/arguments.hpp"
 #include "binding/call_wrapper.hpp"
-#include "binding/signer.hpp"
 #include "binding/init_data_argument.hpp"
 #include "binding/record_object.hpp"
+#include "binding/signer.hpp"
 #include "lib/init_data_parser.hpp"
 #include "lib/signature.hpp"
 

@@ -6,10 +6,10 @@
 
 #include "binding/call_wrapper.hpp"
 #include "binding/functions.hpp"
-#include "binding/signer.hpp"
 #include "binding/panic_exception.hpp"
 #include "binding/py_error.hpp"
 #include "binding/record_classes.hpp"
+#include "binding/signer.hpp"
 
 namespace norvik_auth::binding {
 namespace {
