@@ -2,11 +2,32 @@
 
 import hashlib
 import hmac
+import os
 from urllib.parse import quote, urlencode
 
 import pytest
 
 import norvik_auth
+
+try:
+    from hypothesis import HealthCheck, settings
+except ImportError:  # only the property tests need it; the rest of the suite runs without
+    settings = None
+
+if settings is not None:
+    # Deterministic and leaving nothing behind: the same examples on every run, no example
+    # database in the tree. "slow-runtime" is for runs under valgrind or sanitizers, where each
+    # call costs tens of times more.
+    settings.register_profile(
+        "ci",
+        derandomize=True,
+        database=None,
+        deadline=None,
+        max_examples=150,
+        suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large],
+    )
+    settings.register_profile("slow-runtime", settings.get_profile("ci"), max_examples=8)
+    settings.load_profile(os.environ.get("HYPOTHESIS_PROFILE", "ci"))
 
 DERIVATION_KEY = b"SignedView"
 
