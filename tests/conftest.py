@@ -10,7 +10,7 @@ import pytest
 import norvik_auth
 
 try:
-    from hypothesis import HealthCheck, settings
+    from hypothesis import HealthCheck, Phase, settings
 except ImportError:  # only the property tests need it; the rest of the suite runs without
     settings = None
 
@@ -27,6 +27,9 @@ if settings is not None:
         suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large],
     )
     settings.register_profile("slow-runtime", settings.get_profile("ci"), max_examples=8)
+    # The mutation campaign only needs to know that a test fails, not the smallest example.
+    settings.register_profile("mutation", settings.get_profile("ci"),
+                              phases=[Phase.explicit, Phase.reuse, Phase.generate])
     settings.load_profile(os.environ.get("HYPOTHESIS_PROFILE", "ci"))
 
 DERIVATION_KEY = b"SignedView"
