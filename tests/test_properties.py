@@ -11,6 +11,7 @@ import hmac
 import json
 import re
 import string
+import unicodedata
 from urllib.parse import parse_qsl, quote
 
 from hypothesis import assume, example, given
@@ -259,3 +260,48 @@ class TestJsonStrings:
             pass
         else:
             raise AssertionError("json.loads accepted a raw control character")
+
+
+# --- text form ---------------------------------------------------------------------------
+
+HASH_ONLY_PREFIX = repr(parse_webapp_data("hash="))[: -len('"" }')]
+SHORT_ESCAPES = {'"': '"', "\\": "\\", "t": "\t", "r": "\r", "n": "\n", "0": "\0"}
+TEXT_FORM_PIECE = re.compile(r'\\u\{([0-9a-f]{1,6})\}|\\(.)|([^"\\])', re.S)
+
+
+def read_back(shown: str) -> str:
+    """The text a quoted text form stands for; fails on anything the form never holds."""
+    assert shown.startswith('"') and shown.endswith('"'), shown
+    text = []
+    position = 1
+    while position < len(shown) - 1:
+        piece = TEXT_FORM_PIECE.match(shown, position, len(shown) - 1)
+        assert piece is not None, (shown, position)
+        escape, short, raw = piece.groups()
+        if escape is not None:
+            # Printable ASCII is always shown as itself.
+            assert not " " <= chr(int(escape, 16)) <= "~", escape
+            text.append(chr(int(escape, 16)))
+        elif short is not None:
+            text.append(SHORT_ESCAPES[short])
+        else:
+            # Line breaks and other controls never appear as themselves.
+            assert unicodedata.category(raw) not in ("Cc", "Zl", "Zp"), ascii(raw)
+            text.append(raw)
+        position = piece.end()
+    return "".join(text)
+
+
+text_form_texts = st.builds(
+    lambda pad, parts: "y" * pad + "".join(parts), st.integers(0, 40),
+    st.lists(st.one_of(json_plain, st.sampled_from(list('"\\\t\r\n\0\x01\x7f\u0301\u200b\u2028\xa0')),
+                       st.characters(exclude_categories=("Cs",))), max_size=24))
+
+
+class TestTextForm:
+    @given(text_form_texts)
+    def test_quoted_text_reads_back_to_the_text(self, text):
+        shown = repr(parse_webapp_data("hash=" + quote(text, safe="")))
+        assert shown.startswith(HASH_ONLY_PREFIX) and shown.endswith(" }")
+        quoted = shown[len(HASH_ONLY_PREFIX): -len(" }")]
+        assert read_back(quoted) == text

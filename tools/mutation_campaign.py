@@ -18,9 +18,10 @@ For every mutant, in a private copy of CMakeLists.txt and src/ under build/mutat
 `nice`. Outcome per mutant: killed (a test failed, the interpreter crashed or the timeout hit),
 survived (the suite passed) or build-failed. The score is killed / (killed + survived).
 
-The tests come from the worktree, or with `--tests REV` from that git revision (the whole tree
-at REV is extracted to build/mutation/tests-REV and pytest runs there; only the module under
-test comes from the mutated build). Results go to a JSON file (`--out`, written after every
+The tests come from a snapshot of the worktree's tests/ (with stubs/, src/ and pyproject.toml,
+which some tests read) taken at the start, or with `--tests REV` from that git revision (the
+whole tree at REV is extracted to build/mutation/tests-REV); pytest runs there, and only the
+module under test comes from the mutated build. Results go to a JSON file (`--out`, written after every
 mutant, so an interrupted run resumes where it stopped when started again with the same
 arguments).
 
@@ -207,10 +208,17 @@ def prepare_tree(name: str) -> Path:
     return tree
 
 
-def prepare_tests(revision: str | None) -> Path:
-    """The directory pytest runs in: the worktree, or the tree of `revision` extracted."""
+def prepare_tests(revision: str | None, name: str) -> Path:
+    """The directory pytest runs in: the tree of `revision` extracted, or a snapshot of the
+    worktree's tests, taken once so that editing them during a run cannot change its suite."""
     if revision is None:
-        return ROOT
+        target = WORK / f"tests-{name}"
+        shutil.rmtree(target, ignore_errors=True)
+        target.mkdir(parents=True)
+        for part in ("tests", "stubs", "src"):
+            shutil.copytree(ROOT / part, target / part, ignore=shutil.ignore_patterns("__pycache__"))
+        shutil.copy2(ROOT / "pyproject.toml", target / "pyproject.toml")
+        return target
     commit = run(["git", "-C", str(ROOT), "rev-parse", "--short", revision], capture_output=True).stdout.strip()
     target = WORK / f"tests-{commit}"
     shutil.rmtree(target, ignore_errors=True)
@@ -304,7 +312,7 @@ def main() -> None:
     pytest_args = [arg for nodeid in args.deselect for arg in ("--deselect", nodeid)]
 
     tree = prepare_tree(args.out.stem)
-    test_root = prepare_tests(args.tests)
+    test_root = prepare_tests(args.tests, args.out.stem)
     ok, output = build(tree, args.jobs)
     if not ok:
         sys.exit("the unmutated sources do not build:\n" + output[-3000:])
