@@ -269,6 +269,14 @@ SHORT_ESCAPES = {'"': '"', "\\": "\\", "t": "\t", "r": "\r", "n": "\n", "0": "\0
 TEXT_FORM_PIECE = re.compile(r'\\u\{([0-9a-f]{1,6})\}|\\(.)|([^"\\])', re.S)
 
 
+def always_escaped(character: str) -> bool:
+    """Characters whose escaping no Unicode version changes: controls, line and paragraph
+    separators, private use and noncharacters."""
+    code_point = ord(character)
+    return (unicodedata.category(character) in ("Cc", "Zl", "Zp", "Co")
+            or 0xFDD0 <= code_point <= 0xFDEF or code_point & 0xFFFE == 0xFFFE)
+
+
 def read_back(shown: str) -> str:
     """The text a quoted text form stands for; fails on anything the form never holds."""
     assert shown.startswith('"') and shown.endswith('"'), shown
@@ -285,8 +293,7 @@ def read_back(shown: str) -> str:
         elif short is not None:
             text.append(SHORT_ESCAPES[short])
         else:
-            # Line breaks and other controls never appear as themselves.
-            assert unicodedata.category(raw) not in ("Cc", "Zl", "Zp"), ascii(raw)
+            assert not always_escaped(raw), ascii(raw)
             text.append(raw)
         position = piece.end()
     return "".join(text)
@@ -294,7 +301,9 @@ def read_back(shown: str) -> str:
 
 text_form_texts = st.builds(
     lambda pad, parts: "y" * pad + "".join(parts), st.integers(0, 40),
-    st.lists(st.one_of(json_plain, st.sampled_from(list('"\\\t\r\n\0\x01\x7f\u0301\u200b\u2028\xa0')),
+    st.lists(st.one_of(json_plain, st.sampled_from(list('"\\\t\r\n\0\x01\x7f\x85\u0301\u200b\u2028\xa0'
+                                                        "\ufdd0\ue000\uffff\U0001fffe\U0002ffff\U0003fffe"
+                                                        "\U000f0000\U0010fffd")),
                        st.characters(exclude_categories=("Cs",))), max_size=24))
 
 
