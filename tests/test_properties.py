@@ -222,12 +222,12 @@ def position(text: bytes, offset: int) -> tuple[int, int]:
     return 1 + before.count(b"\n"), offset - (before.rfind(b"\n") + 1)
 
 
-def with_control(body: str, at: int, control: str) -> str:
-    """`body` with `control` put between two of its characters, never inside an escape or
-    between the halves of a surrogate pair."""
+def insert_between_characters(body: str, at: int, piece: str) -> tuple[str, int]:
+    """`body` with `piece` put between two of its characters (never inside an escape or between
+    the halves of a surrogate pair), and the byte offset in `body` where it went."""
     cuts = [0] + [match.end() for match in re.finditer(r"\\u[dD][89abAB]\w\w\\u\w{4}|\\u\w{4}|\\.|.", body, re.S)]
     cut = cuts[min(at, len(cuts) - 1)]
-    return body[:cut] + control + body[cut:]
+    return body[:cut] + piece + body[cut:], len(body[:cut].encode())
 
 
 class TestJsonStrings:
@@ -242,7 +242,7 @@ class TestJsonStrings:
         st.integers(0, 3), st.integers(0, 400), st.characters(max_codepoint=0x1F)), min_size=1, max_size=3))
     def test_raw_control_characters_are_refused_where_they_stand(self, bodies, controls):
         for which, at, control in controls:
-            bodies[which] = with_control(bodies[which], at, control)
+            bodies[which], _ = insert_between_characters(bodies[which], at, control)
         text, starts = user_json(bodies)
         # Decoded strings report the byte after the control character, skipped ones the
         # character itself; the first in the text is the one reported.
@@ -260,6 +260,29 @@ class TestJsonStrings:
             pass
         else:
             raise AssertionError("json.loads accepted a raw control character")
+
+
+    @given(st.lists(json_bodies(), min_size=4, max_size=4), st.integers(0, 3), st.integers(0, 400),
+           st.one_of(
+               st.tuples(st.lists(st.sampled_from("0123456789abcdefABCDEF"), min_size=4, max_size=4),
+                         st.integers(0, 3), st.sampled_from("/:@G`gxX \"\\")).map(
+                   lambda t: "\\u" + "".join(t[0][:t[1]]) + t[2] + "".join(t[0][t[1] + 1:])),
+               st.characters(min_codepoint=0x20, max_codepoint=0x7E).filter(lambda c: c not in '"\\/bfnrtu')
+               .map(lambda c: "\\" + c)))
+    def test_malformed_escapes_are_refused(self, bodies, which, at, escape):
+        bodies[which], inside = insert_between_characters(bodies[which], at, escape)
+        text, starts = user_json(bodies)
+        start, _ = starts[which]
+        # Reported just past the escape's last character, in decoded and skipped strings alike.
+        line, column = position(text.encode(), start + inside + len(escape))
+        assert str(panic_of(parse_user, text)) == (
+            f'Unable to parse user: Error("invalid escape", line: {line}, column: {column})')
+        try:
+            json.loads(text)
+        except ValueError:
+            pass
+        else:
+            raise AssertionError("json.loads accepted " + escape)
 
 
 # --- text form ---------------------------------------------------------------------------
