@@ -285,6 +285,21 @@ class TestJsonStrings:
             raise AssertionError("json.loads accepted " + escape)
 
 
+    @given(st.lists(json_bodies(), min_size=4, max_size=4), st.integers(0, 3), st.integers(0, 10**6))
+    def test_text_ending_inside_a_string(self, bodies, which, at):
+        # Anywhere inside a string, escapes and surrogate pairs included (the ends of \u escapes
+        # are drawn more often), the error is the end of the text, reported at its length.
+        text, starts = user_json(bodies)
+        body = bodies[which]
+        cuts = [m.end() for m in re.finditer(r"\\u\w{4}", body)] + list(range(len(body) + 1))
+        cut = cuts[at % len(cuts)]
+        start, _ = starts[which]
+        truncated = text.encode()[: start + len(body[:cut].encode())].decode()
+        assert str(panic_of(parse_user, truncated)) == (
+            f'Unable to parse user: Error("EOF while parsing a string", line: 1, '
+            f"column: {len(truncated.encode())})")
+
+
 # --- text form ---------------------------------------------------------------------------
 
 HASH_ONLY_PREFIX = repr(parse_webapp_data("hash="))[: -len('"" }')]
