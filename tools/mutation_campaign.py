@@ -116,6 +116,11 @@ _UNREACHABLE_RETRY = ("the decoded buffer never moves from Python (decoding neve
 _WELL_FORMED = ("texts are always well-formed UTF-8 (decoded parts are repaired, JSON strings are checked), "
                 "so a byte that starts no sequence, or a sequence cut short, never reaches the quoting")
 EQUIVALENT.update({
+    "form_urlencoded:86:3fdf6c93": "inside the branch for leads E0-EF, <= 0xE0 is == 0xE0",
+    "form_urlencoded:93:601c002e": "equivalent as built, not in the source: `expected` is then read uninitialised, "
+                                   "and g++ 12 -O2 compiles the path to the same results (checked by hand on "
+                                   "%80%BF, %FF%BF%BF%BF, %C0%80, %F5%80%80%80, x%80); only a sanitizer or "
+                                   "another compiler could tell",
     "form_urlencoded:136:69e9bdb0": "position == size stands for an empty trailing sequence, which is skipped anyway",
     "form_urlencoded:194:8e375ad4": _UNREACHABLE_RETRY,
     "form_urlencoded:222:1c8ec479": _UNREACHABLE_RETRY,
@@ -195,7 +200,9 @@ def generate_pool() -> list[dict]:
         lines = source.splitlines(keepends=True)
         out_dir = WORK / "generated" / Path(target).stem
         shutil.rmtree(out_dir, ignore_errors=True)
-        out_dir.mkdir(parents=True)
+        out_dir.mkdir(parents=True, exist_ok=True)
+        for stale in out_dir.glob("*"):
+            stale.unlink()
         subprocess.run([tool, str(ROOT / target), "cpp", "--noCheck", "--mutantDir", str(out_dir)],
                        cwd=out_dir, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         for path in sorted(out_dir.glob("*.mutant.*.cpp"), key=lambda p: int(p.name.split(".")[-2])):
