@@ -42,7 +42,8 @@ validate_webapp_data and fails on the sources as they are.)
 `--only-survivors-of before.json` runs only the mutants that survived another run. The after
 suite only adds tests to the before suite, so a mutant killed before stays killed (by the same
 test) and the after score can be had from the survivors alone; the report shows which mutants
-were taken from the other file. `--list` prints the sampled mutants and stops.
+were taken from the other file. `--list` prints the sampled mutants and stops; `--report` prints the report of an
+earlier run's `--out` file again (with the current list of equivalent survivors).
 """
 
 from __future__ import annotations
@@ -354,6 +355,7 @@ def main() -> None:
                         help="run only the mutants that survived in RESULTS; take the others' outcome from it")
     parser.add_argument("--only", action="append", default=[], metavar="ID", help="run only these mutants")
     parser.add_argument("--list", action="store_true", help="print the sampled mutants and stop")
+    parser.add_argument("--report", action="store_true", help="print the report of --out and stop")
     parser.add_argument("--env", action="append", default=[], metavar="NAME=VALUE",
                         help="extra environment for pytest (default: HYPOTHESIS_PROFILE=mutation)")
     parser.add_argument("--deselect", action="append", default=[], metavar="NODEID",
@@ -371,6 +373,9 @@ def main() -> None:
     results: dict[str, dict] = {}
     if args.out.exists():
         results = json.loads(args.out.read_text()).get("results", {})
+    if args.report:
+        report(mutants, results)
+        return
     inherited: dict[str, dict] = {}
     if args.only_survivors_of:
         other = json.loads(args.only_survivors_of.read_text())["results"]
