@@ -11,8 +11,8 @@ the pool is sorted, shuffled with `--seed`, and the first `--count` mutants that
 `g++ -fsyntax-only` are taken (so the same sources, seed and universalmutator version give the
 same mutants on every machine; the syntax results are cached in build/mutation).
 
-For every mutant, in a private copy of CMakeLists.txt and src/ under build/mutation/tree-<name of --out>
-(the worktree is never touched), the mutated file is written, the module is rebuilt incrementally
+For every mutant, in a private copy of CMakeLists.txt and src/ under
+build/mutation/tree-<stem of --out> (the worktree is never touched), the mutated file is written, the module is rebuilt incrementally
 (`cmake -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo`, no link-time optimisation) and
 `pytest -x -q -p no:cacheprovider` runs with PYTHONPATH=<build dir> under a timeout, all under
 `nice`. Outcome per mutant: killed (a test failed, the interpreter crashed or the timeout hit),
@@ -21,12 +21,14 @@ survived (the suite passed) or build-failed. The score is killed / (killed + sur
 The tests come from a snapshot of the worktree's tests/ (with stubs/, src/ and pyproject.toml,
 which some tests read) taken at the start, or with `--tests REV` from that git revision (the
 whole tree at REV is extracted to build/mutation/tests-REV); pytest runs there, and only the
-module under test comes from the mutated build. Results go to a JSON file (`--out`, written after every
-mutant, so an interrupted run resumes where it stopped when started again with the same
+module under test comes from the mutated build. Results go to a JSON file (`--out`, written
+after every mutant, so an interrupted run resumes where it stopped when started again with the same
 arguments).
 
-Survivors judged equivalent (no input can tell them from the original) are listed with the
-reason in EQUIVALENT below and reported apart from the score.
+Survivors judged equivalent (no input through the module's Python functions can tell the built
+mutant from the original; two of them only because of what g++ makes of undefined behaviour,
+or reading a byte that is never used) are listed with the reason in EQUIVALENT below and
+reported apart from the score.
 
 Reproduce the two runs of the campaign (each about 40 minutes on two busy cores):
 
@@ -42,8 +44,9 @@ validate_webapp_data and fails on the sources as they are.)
 `--only-survivors-of before.json` runs only the mutants that survived another run. The after
 suite only adds tests to the before suite, so a mutant killed before stays killed (by the same
 test) and the after score can be had from the survivors alone; the report shows which mutants
-were taken from the other file. `--list` prints the sampled mutants and stops; `--report` prints the report of an
-earlier run's `--out` file again (with the current list of equivalent survivors).
+were taken from the other file. `--list` prints the sampled mutants and stops; `--report`
+prints the report of an earlier run's `--out` file again (with the current list of equivalent
+survivors).
 """
 
 from __future__ import annotations
