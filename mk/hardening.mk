@@ -35,7 +35,7 @@ hardening-packages:
 $(HARDENING)/venv.stamp: | hardening-packages
 	mkdir -p $(HARDENING)
 	$(PYTHON) -m venv $(HARDENING_VENV)
-	$(HARDENING_PYTHON) -m pip install --quiet atheris pytest
+	$(HARDENING_PYTHON) -m pip install --quiet atheris pytest hypothesis
 	touch $@
 
 $(CORE_FUZZER): fuzz/core_fuzzer.cpp $(ALL_SOURCES) | hardening-tools
@@ -83,7 +83,7 @@ fuzz-python: $(FUZZ_MODULE)/built.stamp $(FUZZER_RUNTIME)
 # and leak reports are off: the interpreter keeps memory until exit by design.
 ASAN_MODULE := $(HARDENING)/asan
 SANITIZER_PRELOAD = $(shell g++ -print-file-name=libasan.so):$(shell g++ -print-file-name=libstdc++.so)
-SANITIZED_PYTEST = LD_PRELOAD="$(SANITIZER_PRELOAD)" UBSAN_OPTIONS=print_stacktrace=1 \
+SANITIZED_PYTEST = LD_PRELOAD="$(SANITIZER_PRELOAD)" UBSAN_OPTIONS=print_stacktrace=1 HYPOTHESIS_PROFILE=slow-runtime \
 	PYTHONPATH=$(ASAN_MODULE) $(HARDENING_PYTHON) -m pytest -q -p no:cacheprovider --capture=sys
 
 $(ASAN_MODULE)/built.stamp: $(ALL_SOURCES) | hardening-tools
@@ -113,7 +113,7 @@ $(PLAIN_MODULE)/built.stamp: $(ALL_SOURCES) | hardening-tools
 
 valgrind-test: $(PLAIN_MODULE)/built.stamp
 	mkdir -p $(HARDENING)/logs
-	PYTHONMALLOC=malloc LEAK_CHECK_CALLS=50 PYTHONPATH=$(PLAIN_MODULE) \
+	PYTHONMALLOC=malloc LEAK_CHECK_CALLS=50 HYPOTHESIS_PROFILE=slow-runtime PYTHONPATH=$(PLAIN_MODULE) \
 		valgrind --track-origins=yes --leak-check=full --show-leak-kinds=definite,indirect \
 		--errors-for-leak-kinds=definite,indirect --num-callers=40 \
 		--xml=yes --xml-file=$(HARDENING)/logs/valgrind.xml \
