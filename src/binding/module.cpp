@@ -85,7 +85,8 @@ PyRef initialise_module() {
     // instead of a later call.
     if (!create_panic_exception_type()) {
         throw_error_caused_by_pending(
-            PyExc_ImportError, "norvik_auth cannot start: its PanicException class was not created");
+            PyExc_ImportError,
+            "norvik_auth cannot start: its PanicException class was not created");
     }
     start_signer();
     PyRef module = checked(PyModule_Create2(&g_module_definition, 1013));

@@ -90,7 +90,8 @@ DataCheckString build_data_check_string(std::span<FieldEntry> entries,
     const auto separators = static_cast<std::size_t>(lines_end - entries.begin()) - 1;
     std::size_t feeds = 0;
     for (const char* p = text; feeds <= separators; ++p, ++feeds) {
-        p = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(text + size - p)));
+        const auto left = static_cast<std::size_t>(text + size - p);
+        p = static_cast<const char*>(std::memchr(p, '\n', left));
         if (p == nullptr) break;
     }
     return {{text, size}, names_unambiguous && feeds == separators};

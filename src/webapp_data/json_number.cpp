@@ -104,7 +104,8 @@ std::string plain_decimal(double value) {
     std::array<char, 32> buffer{};
     const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value,
                                       std::chars_format::scientific);
-    const std::string_view text(buffer.data(), static_cast<std::size_t>(result.ptr - buffer.data()));
+    const auto length = static_cast<std::size_t>(result.ptr - buffer.data());
+    const std::string_view text(buffer.data(), length);
     const std::size_t e = text.find('e');
     std::string_view mantissa = text.substr(0, e);
     std::string out;

@@ -38,7 +38,9 @@ void expect_ident(JsonReader& reader, std::string_view rest) {
     for (const char expected : rest) {
         const int c = reader.next();
         if (c == JsonReader::kEnd) throw reader.error(Syntax::EofWhileParsingValue);
-        if (c != static_cast<unsigned char>(expected)) throw reader.error(Syntax::ExpectedSomeIdent);
+        if (c != static_cast<unsigned char>(expected)) {
+            throw reader.error(Syntax::ExpectedSomeIdent);
+        }
     }
 }
 

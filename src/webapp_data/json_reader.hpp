@@ -22,7 +22,9 @@ public:
         return index_ < text_.size() ? static_cast<unsigned char>(text_[index_]) : kEnd;
     }
     /// Takes the next byte, or returns kEnd.
-    int next() { return index_ < text_.size() ? static_cast<unsigned char>(text_[index_++]) : kEnd; }
+    int next() {
+        return index_ < text_.size() ? static_cast<unsigned char>(text_[index_++]) : kEnd;
+    }
     /// Takes the byte that peek() returned; only call when it was not kEnd.
     void eat() { ++index_; }
     /// Skips JSON whitespace (space, tab, line feed, carriage return) and peeks.

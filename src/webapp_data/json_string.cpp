@@ -82,7 +82,9 @@ void append_code_point(std::string& out, char32_t code_point) {
 // code point. Texts are always valid UTF-8, so a lone surrogate is refused.
 void take_unicode_escape(JsonReader& reader, std::string& out) {
     const std::uint16_t first = take_hex_escape(reader);
-    if (first >= 0xDC00 && first <= 0xDFFF) throw reader.error(Syntax::LoneLeadingSurrogateInHexEscape);
+    if (first >= 0xDC00 && first <= 0xDFFF) {
+        throw reader.error(Syntax::LoneLeadingSurrogateInHexEscape);
+    }
     if (first < 0xD800 || first > 0xDBFF) {
         append_code_point(out, first);
         return;
@@ -93,7 +95,9 @@ void take_unicode_escape(JsonReader& reader, std::string& out) {
         if (c != expected) throw reader.error(Syntax::UnexpectedEndOfHexEscape);
     }
     const std::uint16_t second = take_hex_escape(reader);
-    if (second < 0xDC00 || second > 0xDFFF) throw reader.error(Syntax::LoneLeadingSurrogateInHexEscape);
+    if (second < 0xDC00 || second > 0xDFFF) {
+        throw reader.error(Syntax::LoneLeadingSurrogateInHexEscape);
+    }
     append_code_point(out, 0x10000 + ((static_cast<char32_t>(first - 0xD800) << 10) |
                                       static_cast<char32_t>(second - 0xDC00)));
 }
