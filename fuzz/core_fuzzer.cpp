@@ -298,18 +298,26 @@ void check_record(std::string_view json) {
     }
 }
 
-/// The vector decoder (where the processor has one) must write what the scalar one writes, for
-/// the whole input and for every suffix that starts it at another offset in its 16-byte steps.
+/// Every vector decoder this processor runs, and the dispatching entry point, must write what
+/// the scalar one writes, for the whole input and for every suffix that starts it at another
+/// offset in the widest (64-byte) steps.
 void check_percent_decoding(std::string_view input) {
     std::string vector(input.size(), '\0');
     std::string scalar(input.size(), '\0');
-    for (std::size_t skip = 0; skip < 16 && skip <= input.size(); ++skip) {
+    const auto written = [](const std::string& buffer, const char* end) {
+        return std::string_view(buffer.data(), static_cast<std::size_t>(end - buffer.data()));
+    };
+    for (std::size_t skip = 0; skip < 64 && skip <= input.size(); ++skip) {
         const std::string_view raw = input.substr(skip);
-        const char* vector_end = norvik_auth::lib::percent_decode(raw, vector.data());
-        const char* scalar_end = norvik_auth::lib::percent_decode_scalar(raw, scalar.data());
-        require(std::string_view(vector.data(), static_cast<std::size_t>(vector_end - vector.data())) ==
-                    std::string_view(scalar.data(), static_cast<std::size_t>(scalar_end - scalar.data())),
+        const std::string_view expected =
+            written(scalar, norvik_auth::lib::percent_decode_scalar(raw, scalar.data()));
+        require(written(vector, norvik_auth::lib::percent_decode(raw, vector.data())) == expected,
                 "vector and scalar percent-decoding disagree");
+        for (const auto& decoder : norvik_auth::lib::vector_percent_decoders()) {
+            require(written(vector, decoder.decode(raw, vector.data())) == expected,
+                    (std::string("percent-decoding kernel disagrees with the scalar one: ") +
+                     decoder.name).c_str());
+        }
     }
 }
 

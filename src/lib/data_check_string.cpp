@@ -4,8 +4,13 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <string_view>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace norvik_auth::lib {
 namespace {
@@ -57,6 +62,105 @@ bool line_less(const FieldEntry& a, const FieldEntry& b) {
 
 bool makes_line(const FieldEntry& entry) { return entry.name != "hash" && !entry.value.empty(); }
 
+// Up to this many lines are ordered by rank on a key of their first bytes; more by a sort.
+constexpr std::size_t kRankedLines = 16;
+
+/// The first eight bytes of the line of `entry` as a number that orders like them (missing
+/// bytes count as zero). Where two keys differ, their lines are ordered the same way; equal
+/// keys leave the order to line_less.
+std::uint64_t line_key(const FieldEntry& entry) {
+    std::uint64_t key = 0;
+    unsigned taken = 0;
+    for (const std::string_view piece : {entry.name, std::string_view("="), entry.value}) {
+        for (std::size_t i = 0; i < piece.size() && taken < 8; ++i, ++taken) {
+            key = key << 8 | static_cast<unsigned char>(piece[i]);
+        }
+    }
+    return key << (8 * (8 - taken));  // at least the '=' was taken
+}
+
+/// Writes `lines` into `out` (room for all of them) joined by line feeds, in line order: each
+/// line's place is the number of lines before it, counted on the keys without a branch per
+/// pair; the rare lines that share a key are placed with line_less, ties by input position.
+void write_ranked(std::span<const FieldEntry> lines, char* out) {
+    const std::size_t count = lines.size();
+    std::array<std::uint64_t, kRankedLines> keys;
+    for (std::size_t i = 0; i < count; ++i) keys[i] = line_key(lines[i]);
+    std::array<const FieldEntry*, kRankedLines> ordered;
+    for (std::size_t i = 0; i < count; ++i) {
+        std::size_t before = 0;
+        std::size_t same = 0;
+        for (std::size_t j = 0; j < count; ++j) {
+            before += keys[j] < keys[i];
+            same += keys[j] == keys[i];
+        }
+        if (same > 1) {
+            for (std::size_t j = 0; j < count; ++j) {
+                if (j == i || keys[j] != keys[i]) continue;
+                const bool less = line_less(lines[j], lines[i]);
+                before += less || (j < i && !line_less(lines[i], lines[j]));
+            }
+        }
+        ordered[before] = &lines[i];
+    }
+    for (std::size_t k = 0; k < count; ++k) {
+        const FieldEntry& line = *ordered[k];
+        if (k != 0) *out++ = '\n';
+        std::memcpy(out, line.name.data(), line.name.size());
+        out += line.name.size();
+        *out++ = '=';
+        std::memcpy(out, line.value.data(), line.value.size());
+        out += line.value.size();
+    }
+}
+
+/// Writes `lines` into `out` joined by line feeds, in line order, by sorting them in place.
+void write_sorted(std::span<FieldEntry> lines, char* out) {
+    std::sort(lines.begin(), lines.end(), line_less);
+    for (auto line = lines.begin(); line != lines.end(); ++line) {
+        if (line != lines.begin()) *out++ = '\n';
+        out = std::copy(line->name.begin(), line->name.end(), out);
+        *out++ = '=';
+        out = std::copy(line->value.begin(), line->value.end(), out);
+    }
+}
+
+/// How many bytes of `text` are line feeds and how many are '='.
+struct SeparatorCounts {
+    std::size_t feeds = 0;
+    std::size_t equals = 0;
+};
+SeparatorCounts count_separators(std::string_view text) {
+    SeparatorCounts counts;
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    // Each matching lane subtracts -1 from its byte counter; the counters are summed before
+    // any of them can wrap.
+    while (text.size() - i >= 16) {
+        __m128i feeds = _mm_setzero_si128();
+        __m128i equals = _mm_setzero_si128();
+        for (std::size_t steps = 0; steps < 255 && text.size() - i >= 16; ++steps, i += 16) {
+            const __m128i bytes =
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+            feeds = _mm_sub_epi8(feeds, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n')));
+            equals = _mm_sub_epi8(equals, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('=')));
+        }
+        const auto total = [](__m128i counters) {
+            const __m128i sums = _mm_sad_epu8(counters, _mm_setzero_si128());
+            return static_cast<std::size_t>(_mm_cvtsi128_si32(sums)) +
+                   static_cast<std::size_t>(_mm_extract_epi16(sums, 4));
+        };
+        counts.feeds += total(feeds);
+        counts.equals += total(equals);
+    }
+#endif
+    for (; i < text.size(); ++i) {
+        counts.feeds += text[i] == '\n';
+        counts.equals += text[i] == '=';
+    }
+    return counts;
+}
+
 }  // namespace
 
 std::size_t data_check_string_size(std::span<const FieldEntry> entries) {
@@ -71,30 +175,27 @@ DataCheckString build_data_check_string(std::span<FieldEntry> entries,
                                         webapp_data::TextArena& texts) {
     const std::size_t size = data_check_string_size(entries);
     if (size == 0) return {std::string_view("", 0), true};
-    // The entries that make a line move to the front and are sorted there, in place.
+    // The entries that make a line move to the front.
     const auto lines_end = std::partition(entries.begin(), entries.end(), makes_line);
-    std::sort(entries.begin(), lines_end, line_less);
+    const std::span<FieldEntry> lines(entries.begin(), lines_end);
 
     char* const text = texts.allocate(size);
-    char* out = text;
-    bool names_unambiguous = true;
-    for (auto line = entries.begin(); line != lines_end; ++line) {
-        if (line != entries.begin()) *out++ = '\n';
-        names_unambiguous = names_unambiguous && line->name.find('=') == std::string_view::npos;
-        out = std::copy(line->name.begin(), line->name.end(), out);
-        *out++ = '=';
-        out = std::copy(line->value.begin(), line->value.end(), out);
+    if (lines.size() <= kRankedLines) {
+        write_ranked(lines, text);
+    } else {
+        write_sorted(lines, text);
     }
-    // With no '=' in any name, every line splits where its pair did; then each line feed must
-    // be one of the separators, or some name or value holds one. memchr finds them fast.
-    const auto separators = static_cast<std::size_t>(lines_end - entries.begin()) - 1;
-    std::size_t feeds = 0;
-    for (const char* p = text; feeds <= separators; ++p, ++feeds) {
-        const auto left = static_cast<std::size_t>(text + size - p);
-        p = static_cast<const char*>(std::memchr(p, '\n', left));
-        if (p == nullptr) break;
+    // Every line splits where its pair did when each line feed is a separator and no name
+    // holds '='. One count over the text settles the usual case: a line feed per separator and
+    // an '=' per line, so none elsewhere. Else the names are looked at one by one.
+    const SeparatorCounts counts = count_separators(std::string_view(text, size));
+    bool names_unambiguous = counts.equals == lines.size();
+    if (!names_unambiguous) {
+        names_unambiguous = std::none_of(lines.begin(), lines.end(), [](const FieldEntry& line) {
+            return line.name.find('=') != std::string_view::npos;
+        });
     }
-    return {{text, size}, names_unambiguous && feeds == separators};
+    return {{text, size}, names_unambiguous && counts.feeds == lines.size() - 1};
 }
 
 }  // namespace norvik_auth::lib

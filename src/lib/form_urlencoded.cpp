@@ -1,10 +1,15 @@
 // Decoding of application/x-www-form-urlencoded text into ordered (name, value) pairs.
 #include "lib/form_urlencoded.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
 #include <utility>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "lib/percent_decode.hpp"
 #include "util/byte_scan.hpp"
@@ -13,19 +18,23 @@
 namespace norvik_auth::lib {
 namespace {
 
-using util::bytes_equal;
-using util::first_flagged;
 using util::kEveryByte;
-using util::kHighBits;
 using util::load_word;
 
-// ASCII bytes that decode to themselves: everything below 0x80 except '+' and '%'.
-constexpr std::array<bool, 256> make_plain_table() {
-    std::array<bool, 256> table{};
-    for (int c = 0; c < 0x80; ++c) table[c] = c != '+' && c != '%';
+// What each byte means to the splitter: part of a component as it is, a byte that changes
+// when decoded ('+', '%' and non-ASCII), or a separator.
+enum ByteClass : std::uint8_t { kPlain, kSpecial, kAmpersand, kEquals };
+
+constexpr std::array<std::uint8_t, 256> make_class_table() {
+    std::array<std::uint8_t, 256> table{};
+    for (int c = 0x80; c < 0x100; ++c) table[c] = kSpecial;
+    table['+'] = kSpecial;
+    table['%'] = kSpecial;
+    table['&'] = kAmpersand;
+    table['='] = kEquals;
     return table;
 }
-constexpr std::array<bool, 256> kIsPlain = make_plain_table();
+constexpr std::array<std::uint8_t, 256> kByteClass = make_class_table();
 
 // Inputs up to this size reserve the worst case outright; typical init data is about 600 bytes.
 constexpr std::size_t kCountAbove = 1024;
@@ -43,50 +52,77 @@ std::size_t count_non_ascii(std::string_view bytes) {
     return count;
 }
 
-/// Offset of the first byte of `bytes` that does not decode to itself: '+', '%' or non-ASCII.
-std::size_t first_special(std::string_view bytes) {
-    std::size_t i = 0;
-    for (; i + 8 <= bytes.size(); i += 8) {
-        const std::uint64_t word = load_word(bytes.data() + i);
-        const std::uint64_t flags =
-            (word & kHighBits) | bytes_equal(word, '+') | bytes_equal(word, '%');
-        if (flags != 0) return i + first_flagged(flags);
-    }
-    while (i < bytes.size() && kIsPlain[static_cast<unsigned char>(bytes[i])]) ++i;
-    return i;
-}
+/// One name or value as the splitter found it: where it ends, where its first byte that
+/// changes when decoded is (`end` when none), and whether it holds a '+' or '%'.
+struct RawComponent {
+    std::size_t end;
+    std::size_t first_special;
+    bool has_escape;
+};
 
-/// The raw name and value of the next non-empty '&'-separated sequence from `position` on
-/// (advanced past it); false when none is left. Only the first '=' splits.
-bool next_raw_pair(std::string_view input, std::size_t& position, std::string_view& name,
-                   std::string_view& value) {
-    while (position <= input.size()) {
-        std::size_t stop = input.find('&', position);
-        if (stop == std::string_view::npos) stop = input.size();
-        const std::string_view sequence = input.substr(position, stop - position);
-        position = stop + 1;
-        if (sequence.empty()) continue;
-        const std::size_t equals = sequence.find('=');
-        name = sequence.substr(0, equals);
-        value = equals == std::string_view::npos ? std::string_view() : sequence.substr(equals + 1);
-        return true;
+/// Scans from `from` to the first '&', or also '=' when `equals_ends` (a name), or to the end
+/// of the input; one pass finds the end and what decoding the component needs.
+RawComponent scan_component(std::string_view input, std::size_t from, bool equals_ends) {
+    const std::size_t size = input.size();
+    std::size_t special = size;  // none yet
+    bool escape = false;
+    std::size_t i = from;
+#if defined(__SSE2__)
+    // Sixteen bytes a step; the last step re-reads the input's final sixteen bytes and ignores
+    // those before `i`, so no byte is looked at one at a time unless the input is that short.
+    const auto* const data = reinterpret_cast<const __m128i*>(input.data());
+    while (i < size && size >= 16) {
+        const std::size_t base = std::min(i, size - 16);
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(
+            reinterpret_cast<const char*>(data) + base));
+        __m128i stops = _mm_cmpeq_epi8(bytes, _mm_set1_epi8('&'));
+        if (equals_ends) stops = _mm_or_si128(stops, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('=')));
+        const __m128i escapes = _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('+')),
+                                             _mm_cmpeq_epi8(bytes, _mm_set1_epi8('%')));
+        const unsigned skipped = static_cast<unsigned>(i - base);
+        const unsigned stop_bits = static_cast<unsigned>(_mm_movemask_epi8(stops)) >> skipped;
+        unsigned escape_bits = static_cast<unsigned>(_mm_movemask_epi8(escapes)) >> skipped;
+        // The sign bits are the non-ASCII bytes.
+        unsigned special_bits =
+            (escape_bits | static_cast<unsigned>(_mm_movemask_epi8(bytes)) >> skipped);
+        if (stop_bits != 0) {
+            const unsigned before = (stop_bits & (0u - stop_bits)) - 1;  // lanes before the stop
+            special_bits &= before;
+            escape_bits &= before;
+        }
+        if (special == size && special_bits != 0) {
+            special = i + static_cast<std::size_t>(__builtin_ctz(special_bits));
+        }
+        escape = escape || escape_bits != 0;
+        if (stop_bits != 0) {
+            const std::size_t end = i + static_cast<std::size_t>(__builtin_ctz(stop_bits));
+            return {end, special == size ? end : special, escape};
+        }
+        i = base + 16;
     }
-    return false;
+#endif
+    for (; i < size; ++i) {
+        const std::uint8_t kind = kByteClass[static_cast<unsigned char>(input[i])];
+        if (kind == kAmpersand || (kind == kEquals && equals_ends)) break;
+        if (kind == kSpecial) {
+            if (special == size) special = i;
+            escape = escape || input[i] == '+' || input[i] == '%';
+        }
+    }
+    return {i, special == size ? i : special, escape};
 }
 
 /// Decodes one name or value, appending the result to `out`; returns false, appending
-/// nothing, when `raw` is already its own decoded form.
-bool decode_component(std::string_view raw, std::pmr::string& out) {
-    const auto* const begin = reinterpret_cast<const unsigned char*>(raw.data());
-    const auto* const end = begin + raw.size();
+/// nothing, when `raw` is already its own decoded form. `prefix` bytes come first that decode
+/// to themselves; `has_escape`: whether `raw` holds a '+' or a '%'.
+bool decode_component(std::string_view raw, std::size_t prefix, bool has_escape,
+                      std::pmr::string& out) {
     // Most names and many values are plain ASCII without '+' or '%': they stay as they are.
-    const unsigned char* p = begin + first_special(raw);
-    if (p == end) return false;
+    if (prefix == raw.size()) return false;
 
     const std::size_t start = out.size();
-    const auto prefix = static_cast<std::size_t>(p - begin);
     const std::string_view rest = raw.substr(prefix);
-    if (rest.find_first_of("+%") == std::string_view::npos) {
+    if (!has_escape) {
         // Only non-ASCII bytes: keep the text unless it is not UTF-8.
         const std::size_t bad = util::first_ill_formed(rest);
         if (bad == rest.size()) return false;
@@ -121,18 +157,36 @@ DecodedForm::DecodedForm(std::string_view input, std::pmr::memory_resource* memo
                                                  : input.size() + 2 * count_non_ascii(input));
     // Typical init data has fewer than a dozen pairs; more only cost a regrowth or two.
     pairs_.reserve(12);
+    // Split on raw '&' (empty sequences skipped) and the first '=' of each sequence. Each part
+    // is written straight into its pair: a pair copied whole from two separate halves would
+    // stall on the store-to-load path.
     std::size_t position = 0;
-    std::string_view name;
-    std::string_view value;
-    while (next_raw_pair(input, position, name, value)) {
-        const std::string_view decoded_name = add_part(name);
-        pairs_.push_back({decoded_name, add_part(value)});
+    while (position < input.size()) {
+        const RawComponent name = scan_component(input, position, true);
+        const std::string_view raw_name = input.substr(position, name.end - position);
+        const bool has_value = name.end < input.size() && input[name.end] == '=';
+        if (!has_value && raw_name.empty()) {
+            position = name.end + 1;
+            continue;
+        }
+        FormPairView& pair = pairs_.emplace_back();
+        pair.name = add_part(raw_name, name.first_special - position, name.has_escape);
+        if (!has_value) {
+            position = name.end + 1;
+            continue;
+        }
+        const std::size_t value_start = name.end + 1;
+        const RawComponent value = scan_component(input, value_start, false);
+        pair.value = add_part(input.substr(value_start, value.end - value_start),
+                              value.first_special - value_start, value.has_escape);
+        position = value.end + 1;
     }
 }
 
-std::string_view DecodedForm::add_part(std::string_view raw) {
+std::string_view DecodedForm::add_part(std::string_view raw, std::size_t prefix,
+                                       bool has_escape) {
     const std::size_t offset = decoded_.size();
-    if (!decode_component(raw, decoded_)) return raw;
+    if (!decode_component(raw, prefix, has_escape, decoded_)) return raw;
     return std::string_view(decoded_.data() + offset, decoded_.size() - offset);
 }
 

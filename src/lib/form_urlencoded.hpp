@@ -32,8 +32,9 @@ public:
     const std::pmr::vector<FormPairView>& pairs() const { return pairs_; }
 
 private:
-    /// The decoded part: a view of `raw` itself, or of what was appended to the buffer.
-    std::string_view add_part(std::string_view raw);
+    /// The decoded part: a view of `raw` itself, or of what was appended to the buffer. The
+    /// first `prefix` bytes decode to themselves; `has_escape`: `raw` holds '+' or '%'.
+    std::string_view add_part(std::string_view raw, std::size_t prefix, bool has_escape);
 
     std::pmr::string decoded_;  // reserved once for the worst case, so views into it stay valid
     std::pmr::vector<FormPairView> pairs_;
