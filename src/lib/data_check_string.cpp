@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string_view>
+#include <vector>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -79,14 +80,24 @@ std::uint64_t line_key(const FieldEntry& entry) {
     return key << (8 * (8 - taken));  // at least the '=' was taken
 }
 
+/// Writes `line` at `out`; its value then views the copy. Returns the end of what was written.
+char* write_line(FieldEntry& line, char* out) {
+    std::memcpy(out, line.name.data(), line.name.size());
+    out += line.name.size();
+    *out++ = '=';
+    std::memcpy(out, line.value.data(), line.value.size());
+    line.value = std::string_view(out, line.value.size());
+    return out + line.value.size();
+}
+
 /// Writes `lines` into `out` (room for all of them) joined by line feeds, in line order: each
 /// line's place is the number of lines before it, counted on the keys without a branch per
 /// pair; the rare lines that share a key are placed with line_less, ties by input position.
-void write_ranked(std::span<const FieldEntry> lines, char* out) {
+void write_ranked(std::span<FieldEntry* const> lines, char* out) {
     const std::size_t count = lines.size();
     std::array<std::uint64_t, kRankedLines> keys;
-    for (std::size_t i = 0; i < count; ++i) keys[i] = line_key(lines[i]);
-    std::array<const FieldEntry*, kRankedLines> ordered;
+    for (std::size_t i = 0; i < count; ++i) keys[i] = line_key(*lines[i]);
+    std::array<FieldEntry*, kRankedLines> ordered;
     for (std::size_t i = 0; i < count; ++i) {
         std::size_t before = 0;
         std::size_t same = 0;
@@ -97,31 +108,25 @@ void write_ranked(std::span<const FieldEntry> lines, char* out) {
         if (same > 1) {
             for (std::size_t j = 0; j < count; ++j) {
                 if (j == i || keys[j] != keys[i]) continue;
-                const bool less = line_less(lines[j], lines[i]);
-                before += less || (j < i && !line_less(lines[i], lines[j]));
+                const bool less = line_less(*lines[j], *lines[i]);
+                before += less || (j < i && !line_less(*lines[i], *lines[j]));
             }
         }
-        ordered[before] = &lines[i];
+        ordered[before] = lines[i];
     }
     for (std::size_t k = 0; k < count; ++k) {
-        const FieldEntry& line = *ordered[k];
         if (k != 0) *out++ = '\n';
-        std::memcpy(out, line.name.data(), line.name.size());
-        out += line.name.size();
-        *out++ = '=';
-        std::memcpy(out, line.value.data(), line.value.size());
-        out += line.value.size();
+        out = write_line(*ordered[k], out);
     }
 }
 
 /// Writes `lines` into `out` joined by line feeds, in line order, by sorting them in place.
-void write_sorted(std::span<FieldEntry> lines, char* out) {
-    std::sort(lines.begin(), lines.end(), line_less);
-    for (auto line = lines.begin(); line != lines.end(); ++line) {
-        if (line != lines.begin()) *out++ = '\n';
-        out = std::copy(line->name.begin(), line->name.end(), out);
-        *out++ = '=';
-        out = std::copy(line->value.begin(), line->value.end(), out);
+void write_sorted(std::span<FieldEntry*> lines, char* out) {
+    std::sort(lines.begin(), lines.end(),
+              [](const FieldEntry* a, const FieldEntry* b) { return line_less(*a, *b); });
+    for (std::size_t k = 0; k < lines.size(); ++k) {
+        if (k != 0) *out++ = '\n';
+        out = write_line(*lines[k], out);
     }
 }
 
@@ -175,24 +180,37 @@ DataCheckString build_data_check_string(std::span<FieldEntry> entries,
                                         webapp_data::TextArena& texts) {
     const std::size_t size = data_check_string_size(entries);
     if (size == 0) return {std::string_view("", 0), true};
-    // The entries that make a line move to the front.
-    const auto lines_end = std::partition(entries.begin(), entries.end(), makes_line);
-    const std::span<FieldEntry> lines(entries.begin(), lines_end);
-
-    char* const text = texts.allocate(size);
-    if (lines.size() <= kRankedLines) {
-        write_ranked(lines, text);
-    } else {
-        write_sorted(lines, text);
+    // The entries stay where they are: the lines are ordered as pointers to them.
+    std::array<FieldEntry*, kRankedLines> few;
+    std::vector<FieldEntry*> many;
+    std::size_t count = 0;
+    for (FieldEntry& entry : entries) {
+        if (!makes_line(entry)) continue;
+        if (count < kRankedLines) {
+            few[count] = &entry;
+        } else {
+            if (many.empty()) many.assign(few.begin(), few.end());
+            many.push_back(&entry);
+        }
+        ++count;
     }
+    char* const text = texts.allocate(size);
+    if (count <= kRankedLines) {
+        write_ranked(std::span<FieldEntry* const>(few.data(), count), text);
+    } else {
+        write_sorted(many, text);
+    }
+    const std::span<FieldEntry* const> lines =
+        count <= kRankedLines ? std::span<FieldEntry* const>(few.data(), count)
+                              : std::span<FieldEntry* const>(many);
     // Every line splits where its pair did when each line feed is a separator and no name
     // holds '='. One count over the text settles the usual case: a line feed per separator and
     // an '=' per line, so none elsewhere. Else the names are looked at one by one.
     const SeparatorCounts counts = count_separators(std::string_view(text, size));
     bool names_unambiguous = counts.equals == lines.size();
     if (!names_unambiguous) {
-        names_unambiguous = std::none_of(lines.begin(), lines.end(), [](const FieldEntry& line) {
-            return line.name.find('=') != std::string_view::npos;
+        names_unambiguous = std::none_of(lines.begin(), lines.end(), [](const FieldEntry* line) {
+            return line->name.find('=') != std::string_view::npos;
         });
     }
     return {{text, size}, names_unambiguous && counts.feeds == lines.size() - 1};

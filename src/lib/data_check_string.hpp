@@ -21,8 +21,9 @@ struct DataCheckString {
 };
 
 /// Lines "name=value" of the entries other than `hash` with a non-empty value, sorted bytewise
-/// on the whole line and joined by '\n', kept in `texts`. Entries must have distinct names;
-/// they are reordered.
+/// on the whole line and joined by '\n', kept in `texts`. Entries must have distinct names.
+/// The value of each entry that makes a line then views its copy in the text, and so lives as
+/// long as `texts`; the entries keep their order.
 DataCheckString build_data_check_string(std::span<FieldEntry> entries,
                                         webapp_data::TextArena& texts);
 

@@ -49,15 +49,14 @@ FieldMap::FieldMap(std::string_view query) : form_(query, &memory_) {
     keep_last_of_each_name();
     for (const FieldEntry& entry : entries_) {
         if (const auto field = field_named(entry.name)) {
-            values_[static_cast<std::size_t>(*field)] = entry.value;
-            present_[static_cast<std::size_t>(*field)] = true;
+            fields_[static_cast<std::size_t>(*field)] = &entry;
         }
     }
 }
 
 const std::string_view* FieldMap::find(Field field) const {
-    const auto index = static_cast<std::size_t>(field);
-    return present_[index] ? &values_[index] : nullptr;
+    const FieldEntry* const entry = fields_[static_cast<std::size_t>(field)];
+    return entry != nullptr ? &entry->value : nullptr;
 }
 
 // A later pair replaces the value of an earlier pair of the same name.

@@ -37,7 +37,8 @@ public:
 
     /// The value of `field`, or nullptr when no pair has its name.
     const std::string_view* find(Field field) const;
-    /// One entry per distinct name, in no particular order; callers may reorder them.
+    /// One entry per distinct name, in no particular order. Callers may point an entry's views
+    /// at copies of the same text (find() then gives the copy), but not reorder the entries.
     std::span<FieldEntry> entries() { return entries_; }
 
 private:
@@ -49,9 +50,8 @@ private:
     std::pmr::monotonic_buffer_resource memory_{scratch_.data(), scratch_.size()};
     DecodedForm form_;
     std::pmr::vector<FieldEntry>& entries_ = form_.pairs();
-    // Copies of the field values, so that reordering the entries leaves them alone.
-    std::array<std::string_view, kFieldCount> values_{};
-    std::array<bool, kFieldCount> present_{};
+    // The entry of each field, or nullptr.
+    std::array<const FieldEntry*, kFieldCount> fields_{};
 };
 
 }  // namespace norvik_auth::lib

@@ -2,15 +2,12 @@
 #include "lib/form_urlencoded.hpp"
 
 #include <algorithm>
-#include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <utility>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
+#include "lib/form_scan.hpp"
 #include "lib/percent_decode.hpp"
 #include "util/byte_scan.hpp"
 #include "util/utf8.hpp"
@@ -20,21 +17,6 @@ namespace {
 
 using util::kEveryByte;
 using util::load_word;
-
-// What each byte means to the splitter: part of a component as it is, a byte that changes
-// when decoded ('+', '%' and non-ASCII), or a separator.
-enum ByteClass : std::uint8_t { kPlain, kSpecial, kAmpersand, kEquals };
-
-constexpr std::array<std::uint8_t, 256> make_class_table() {
-    std::array<std::uint8_t, 256> table{};
-    for (int c = 0x80; c < 0x100; ++c) table[c] = kSpecial;
-    table['+'] = kSpecial;
-    table['%'] = kSpecial;
-    table['&'] = kAmpersand;
-    table['='] = kEquals;
-    return table;
-}
-constexpr std::array<std::uint8_t, 256> kByteClass = make_class_table();
 
 // Inputs up to this size reserve the worst case outright; typical init data is about 600 bytes.
 constexpr std::size_t kCountAbove = 1024;
@@ -50,66 +32,6 @@ std::size_t count_non_ascii(std::string_view bytes) {
     }
     for (; i < bytes.size(); ++i) count += static_cast<unsigned char>(bytes[i]) >> 7;
     return count;
-}
-
-/// One name or value as the splitter found it: where it ends, where its first byte that
-/// changes when decoded is (`end` when none), and whether it holds a '+' or '%'.
-struct RawComponent {
-    std::size_t end;
-    std::size_t first_special;
-    bool has_escape;
-};
-
-/// Scans from `from` to the first '&', or also '=' when `equals_ends` (a name), or to the end
-/// of the input; one pass finds the end and what decoding the component needs.
-RawComponent scan_component(std::string_view input, std::size_t from, bool equals_ends) {
-    const std::size_t size = input.size();
-    std::size_t special = size;  // none yet
-    bool escape = false;
-    std::size_t i = from;
-#if defined(__SSE2__)
-    // Sixteen bytes a step; the last step re-reads the input's final sixteen bytes and ignores
-    // those before `i`, so no byte is looked at one at a time unless the input is that short.
-    const auto* const data = reinterpret_cast<const __m128i*>(input.data());
-    while (i < size && size >= 16) {
-        const std::size_t base = std::min(i, size - 16);
-        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(
-            reinterpret_cast<const char*>(data) + base));
-        __m128i stops = _mm_cmpeq_epi8(bytes, _mm_set1_epi8('&'));
-        if (equals_ends) stops = _mm_or_si128(stops, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('=')));
-        const __m128i escapes = _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('+')),
-                                             _mm_cmpeq_epi8(bytes, _mm_set1_epi8('%')));
-        const unsigned skipped = static_cast<unsigned>(i - base);
-        const unsigned stop_bits = static_cast<unsigned>(_mm_movemask_epi8(stops)) >> skipped;
-        unsigned escape_bits = static_cast<unsigned>(_mm_movemask_epi8(escapes)) >> skipped;
-        // The sign bits are the non-ASCII bytes.
-        unsigned special_bits =
-            (escape_bits | static_cast<unsigned>(_mm_movemask_epi8(bytes)) >> skipped);
-        if (stop_bits != 0) {
-            const unsigned before = (stop_bits & (0u - stop_bits)) - 1;  // lanes before the stop
-            special_bits &= before;
-            escape_bits &= before;
-        }
-        if (special == size && special_bits != 0) {
-            special = i + static_cast<std::size_t>(__builtin_ctz(special_bits));
-        }
-        escape = escape || escape_bits != 0;
-        if (stop_bits != 0) {
-            const std::size_t end = i + static_cast<std::size_t>(__builtin_ctz(stop_bits));
-            return {end, special == size ? end : special, escape};
-        }
-        i = base + 16;
-    }
-#endif
-    for (; i < size; ++i) {
-        const std::uint8_t kind = kByteClass[static_cast<unsigned char>(input[i])];
-        if (kind == kAmpersand || (kind == kEquals && equals_ends)) break;
-        if (kind == kSpecial) {
-            if (special == size) special = i;
-            escape = escape || input[i] == '+' || input[i] == '%';
-        }
-    }
-    return {i, special == size ? i : special, escape};
 }
 
 /// Decodes one name or value, appending the result to `out`; returns false, appending
@@ -157,30 +79,44 @@ DecodedForm::DecodedForm(std::string_view input, std::pmr::memory_resource* memo
                                                  : input.size() + 2 * count_non_ascii(input));
     // Typical init data has fewer than a dozen pairs; more only cost a regrowth or two.
     pairs_.reserve(12);
-    // Split on raw '&' (empty sequences skipped) and the first '=' of each sequence. Each part
-    // is written straight into its pair: a pair copied whole from two separate halves would
-    // stall on the store-to-load path.
-    std::size_t position = 0;
-    while (position < input.size()) {
-        const RawComponent name = scan_component(input, position, true);
-        const std::string_view raw_name = input.substr(position, name.end - position);
-        const bool has_value = name.end < input.size() && input[name.end] == '=';
-        if (!has_value && raw_name.empty()) {
-            position = name.end + 1;
-            continue;
+    const FormScanner& scanner = form_scanner();
+    const auto part = [&](std::string_view raw) {
+        const ComponentNeeds needs = scanner.component_needs(raw);
+        return add_part(raw, needs.first_special, needs.has_escape);
+    };
+    constexpr std::size_t kInName = static_cast<std::size_t>(-1);
+    std::size_t start = 0;         // where the current sequence starts
+    std::size_t equals = kInName;  // its first '=', once seen
+    // A raw '&' ends a sequence (empty ones are skipped) and its first '=' ends the name. Each
+    // part is written straight into its pair: a pair copied whole from two separately written
+    // halves would stall on the store-to-load path.
+    const auto end_sequence = [&](std::size_t end) {
+        if (equals == kInName) {
+            if (end != start) pairs_.push_back({part(input.substr(start, end - start)), {}});
+        } else {
+            FormPairView& pair = pairs_.emplace_back();
+            pair.name = part(input.substr(start, equals - start));
+            pair.value = part(input.substr(equals + 1, end - equals - 1));
         }
-        FormPairView& pair = pairs_.emplace_back();
-        pair.name = add_part(raw_name, name.first_special - position, name.has_escape);
-        if (!has_value) {
-            position = name.end + 1;
-            continue;
+        start = end + 1;
+        equals = kInName;
+    };
+    // The separators are found a block at a time and walked bit by bit: the block searches do
+    // not wait on where the previous sequence ended, so the processor runs them ahead.
+    for (std::size_t base = 0; base < input.size(); base += kStopBlock) {
+        const BlockStops stops =
+            scanner.block_stops(input.data() + base, std::min(kStopBlock, input.size() - base));
+        for (std::uint64_t pending = stops.ampersands | stops.equals; pending != 0;
+             pending &= pending - 1) {
+            const auto bit = static_cast<unsigned>(std::countr_zero(pending));
+            if (stops.ampersands >> bit & 1) {
+                end_sequence(base + bit);
+            } else if (equals == kInName) {
+                equals = base + bit;
+            }
         }
-        const std::size_t value_start = name.end + 1;
-        const RawComponent value = scan_component(input, value_start, false);
-        pair.value = add_part(input.substr(value_start, value.end - value_start),
-                              value.first_special - value_start, value.has_escape);
-        position = value.end + 1;
     }
+    end_sequence(input.size());
 }
 
 std::string_view DecodedForm::add_part(std::string_view raw, std::size_t prefix,

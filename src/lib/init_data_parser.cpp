@@ -46,17 +46,19 @@ std::optional<std::uint64_t> decode_integer(const std::string_view* value,
     return number.value;
 }
 
+/// The text itself when it lies in the record's texts already (the data-check string holds
+/// every non-empty value but the hash's), else a copy kept there.
 std::optional<std::string_view> decode_text(const std::string_view* value, TextArena& texts) {
     if (value == nullptr) return std::nullopt;
-    return texts.copy(*value);
+    return texts.keep(*value);
 }
 
-/// Room for every text the record can keep: the text fields as they are, the texts inside
-/// the JSON members (never longer than the JSON), and the data-check string.
+/// Room for every text the record can keep: the data-check string, which the text fields and
+/// the texts without escapes inside the JSON members view, the hash, and the texts with escapes
+/// (never longer than their JSON member).
 std::size_t text_room(const FieldMap& fields, std::size_t data_check_size) {
     std::size_t room = data_check_size;
-    for (const Field field : {Field::QueryId, Field::User, Field::Receiver, Field::Chat,
-                              Field::ChatType, Field::ChatInstance, Field::Hash, Field::StartParam}) {
+    for (const Field field : {Field::User, Field::Receiver, Field::Chat, Field::Hash}) {
         if (const std::string_view* value = fields.find(field)) room += value->size();
     }
     return room;
@@ -71,6 +73,12 @@ WebAppInitData parse_init_data(std::string_view query) {
     // One allocation for all the texts of the record.
     texts.reserve(text_room(fields, data_check_string_size(fields.entries())));
 
+    // The data-check string first: the values then view their copies in it. Building it
+    // cannot fail on the input.
+    const DataCheckString signed_text = build_data_check_string(fields.entries(), texts);
+    data.data_check_string = signed_text.text;
+    data.data_check_string_unambiguous = signed_text.unambiguous;
+
     // The lookups run in this fixed order, so the earliest bad member is the one reported.
     data.query_id = decode_text(fields.find(Field::QueryId), texts);
     decode_record(fields.find(Field::User), "user", data.user, texts);
@@ -84,10 +92,6 @@ WebAppInitData parse_init_data(std::string_view query) {
     data.hash = texts.copy(*hash);
     data.start_param = decode_text(fields.find(Field::StartParam), texts);
     data.can_send_after = decode_integer(fields.find(Field::CanSendAfter), "can_send_after");
-
-    const DataCheckString signed_text = build_data_check_string(fields.entries(), texts);
-    data.data_check_string = signed_text.text;
-    data.data_check_string_unambiguous = signed_text.unambiguous;
     return data;
 }
 

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "util/byte_scan.hpp"
+#include "util/cpu_features.hpp"
 
 #if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
 #define NORVIK_HAVE_X86_KERNELS 1
@@ -179,21 +180,8 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi2,popcnt"))) char* percent_dec
     return percent_decode_ssse3(std::string_view(p, static_cast<std::size_t>(end - p)), out);
 }
 
-// Checked once at load time. __builtin_cpu_supports wants literal names, hence two functions.
-bool processor_has_ssse3() {
-    __builtin_cpu_init();  // may run before the runtime's own initialisation
-    return __builtin_cpu_supports("ssse3");
-}
-
-bool processor_has_avx512_vbmi2() {
-    __builtin_cpu_init();
-    // Reported only where the operating system saves the vector registers too.
-    return __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi2") &&
-           __builtin_cpu_supports("popcnt");
-}
-
-const bool kUseSsse3 = processor_has_ssse3();
-const bool kUseAvx512 = kUseSsse3 && processor_has_avx512_vbmi2();
+const bool kUseSsse3 = util::cpu_has_ssse3();
+const bool kUseAvx512 = util::cpu_has_avx512_vbmi2();
 
 // Below these sizes the vector loops would not run a single step.
 constexpr std::size_t kSsse3Minimum = 18;

@@ -85,7 +85,9 @@ std::string_view decode_text(JsonReader& reader, TextArena& texts) {
     if (c != '"') throw invalid_type(reader, "a string");
     reader.eat();
     std::string scratch;  // only used, and allocated, when the string has escapes
-    return texts.copy(parse_string(reader, scratch));
+    // A string without escapes is a view of the JSON text: kept as it is when that text lies
+    // in `texts` already.
+    return texts.keep(parse_string(reader, scratch));
 }
 
 // `null` makes an optional empty; anything else is decoded as the value itself.

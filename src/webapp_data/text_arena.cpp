@@ -2,6 +2,7 @@
 #include "webapp_data/text_arena.hpp"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <new>
 #include <utility>
@@ -47,7 +48,7 @@ void TextArena::release() noexcept {
 void TextArena::add_block(std::size_t size) {
     if (size > static_cast<std::size_t>(-1) - sizeof(Block)) throw std::bad_alloc();
     void* const memory = ::operator new(sizeof(Block) + size);
-    Block* const block = ::new (memory) Block{last_};
+    Block* const block = ::new (memory) Block{last_, size};
     last_ = block;
     cursor_ = reinterpret_cast<char*>(block + 1);
     left_ = size;
@@ -64,6 +65,19 @@ char* TextArena::allocate(std::size_t size) {
     cursor_ += size;
     left_ -= size;
     return start;
+}
+
+bool TextArena::holds(std::string_view text) const {
+    // Compared as addresses: the text may come from anywhere.
+    const auto first = reinterpret_cast<std::uintptr_t>(text.data());
+    for (const Block* block = last_; block != nullptr; block = block->previous) {
+        const auto start = reinterpret_cast<std::uintptr_t>(block + 1);
+        if (first >= start && first - start <= block->size &&
+            text.size() <= block->size - (first - start)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 std::string_view TextArena::copy(std::string_view text) {

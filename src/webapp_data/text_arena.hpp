@@ -25,10 +25,15 @@ public:
     char* allocate(std::size_t size);
     /// A copy of `text` kept here.
     std::string_view copy(std::string_view text);
+    /// Whether `text` lies wholly in storage handed out here (and so lives as long as it).
+    bool holds(std::string_view text) const;
+    /// `text` itself when it lies here already, else a copy kept here.
+    std::string_view keep(std::string_view text) { return holds(text) ? text : copy(text); }
 
 private:
     struct Block {
         Block* previous;
+        std::size_t size;
         // The block's bytes follow the header.
     };
 

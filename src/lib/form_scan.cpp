@@ -1,0 +1,161 @@
+// The byte searches of form decoding: SSE2 (every x86-64) and AVX-512 versions, chosen at load
+// time, and the bytewise reference.
+#include "lib/form_scan.hpp"
+
+#include <array>
+#include <bit>
+
+#include "util/cpu_features.hpp"
+
+#if defined(__SSE2__) && (defined(__GNUC__) || defined(__clang__))
+#define NORVIK_HAVE_X86_SCANNERS 1
+#include <immintrin.h>
+#endif
+
+namespace norvik_auth::lib {
+namespace {
+
+// What each byte means to form decoding: itself, a byte that changes when decoded ('+', '%' and
+// non-ASCII), or a separator.
+enum ByteClass : std::uint8_t { kPlain, kSpecial, kAmpersand, kEquals };
+
+constexpr std::array<std::uint8_t, 256> make_class_table() {
+    std::array<std::uint8_t, 256> table{};
+    for (int c = 0x80; c < 0x100; ++c) table[c] = kSpecial;
+    table['+'] = kSpecial;
+    table['%'] = kSpecial;
+    table['&'] = kAmpersand;
+    table['='] = kEquals;
+    return table;
+}
+constexpr std::array<std::uint8_t, 256> kByteClass = make_class_table();
+
+BlockStops block_stops_bytewise(const char* block, std::size_t size) {
+    BlockStops stops{0, 0};
+    for (std::size_t i = 0; i < size; ++i) {
+        const std::uint8_t kind = kByteClass[static_cast<unsigned char>(block[i])];
+        stops.ampersands |= std::uint64_t{kind == kAmpersand} << i;
+        stops.equals |= std::uint64_t{kind == kEquals} << i;
+    }
+    return stops;
+}
+
+/// The search from `i` on, a byte at a time, with the first special byte found so far (the
+/// size when none).
+ComponentNeeds finish_needs(std::string_view raw, std::size_t i, std::size_t first) {
+    for (; i < raw.size(); ++i) {
+        if (kByteClass[static_cast<unsigned char>(raw[i])] != kSpecial) continue;
+        if (first == raw.size()) first = i;
+        if (raw[i] == '+' || raw[i] == '%') return {first, true};
+    }
+    return {first, false};
+}
+
+ComponentNeeds component_needs_bytewise(std::string_view raw) {
+    return finish_needs(raw, 0, raw.size());
+}
+
+constexpr FormScanner kBytewise{"bytewise", block_stops_bytewise, component_needs_bytewise};
+
+#ifdef NORVIK_HAVE_X86_SCANNERS
+
+/// Sixteen bytes a step; a block's last partial step goes byte by byte.
+BlockStops block_stops_sse2(const char* block, std::size_t size) {
+    BlockStops stops{0, 0};
+    std::size_t i = 0;
+    for (; i + 16 <= size; i += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + i));
+        const auto ampersands = static_cast<std::uint64_t>(
+            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('&')))));
+        const auto equals = static_cast<std::uint64_t>(
+            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('=')))));
+        stops.ampersands |= ampersands << i;
+        stops.equals |= equals << i;
+    }
+    if (i < size) {
+        const BlockStops tail = block_stops_bytewise(block + i, size - i);
+        stops.ampersands |= tail.ampersands << i;
+        stops.equals |= tail.equals << i;
+    }
+    return stops;
+}
+
+/// Sixteen bytes a step; the last partial step goes byte by byte.
+ComponentNeeds component_needs_sse2(std::string_view raw) {
+    const std::size_t size = raw.size();
+    std::size_t first = size;
+    std::size_t i = 0;
+    for (; i + 16 <= size; i += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(raw.data() + i));
+        const unsigned escapes = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('+')),
+                                           _mm_cmpeq_epi8(bytes, _mm_set1_epi8('%')))));
+        // The sign bits are the non-ASCII bytes.
+        const unsigned specials = escapes | static_cast<unsigned>(_mm_movemask_epi8(bytes));
+        if (first == size && specials != 0) {
+            first = i + static_cast<std::size_t>(std::countr_zero(specials));
+        }
+        if (escapes != 0) return {first, true};
+    }
+    return finish_needs(raw, i, first);
+}
+
+/// A whole block in one step, by a masked load that reads nothing past it.
+__attribute__((target("avx512f,avx512bw,bmi"))) BlockStops block_stops_avx512(const char* block,
+                                                                              std::size_t size) {
+    const __mmask64 lanes = size >= 64 ? ~__mmask64{0} : (__mmask64{1} << size) - 1;
+    const __m512i bytes = _mm512_maskz_loadu_epi8(lanes, block);
+    return {_mm512_mask_cmpeq_epi8_mask(lanes, bytes, _mm512_set1_epi8('&')),
+            _mm512_mask_cmpeq_epi8_mask(lanes, bytes, _mm512_set1_epi8('='))};
+}
+
+/// Sixty-four bytes a step, the last one a masked load.
+__attribute__((target("avx512f,avx512bw,bmi"))) ComponentNeeds component_needs_avx512(
+    std::string_view raw) {
+    const std::size_t size = raw.size();
+    std::size_t first = size;
+    for (std::size_t i = 0; i < size; i += 64) {
+        const std::size_t left = size - i;
+        const __mmask64 lanes = left >= 64 ? ~__mmask64{0} : (__mmask64{1} << left) - 1;
+        const __m512i bytes = _mm512_maskz_loadu_epi8(lanes, raw.data() + i);
+        const std::uint64_t escapes =
+            _mm512_mask_cmpeq_epi8_mask(lanes, bytes, _mm512_set1_epi8('+')) |
+            _mm512_mask_cmpeq_epi8_mask(lanes, bytes, _mm512_set1_epi8('%'));
+        // Lanes masked off were loaded as zero, which has no sign bit.
+        const std::uint64_t specials = escapes | _mm512_movepi8_mask(bytes);
+        if (first == size && specials != 0) {
+            first = i + static_cast<std::size_t>(std::countr_zero(specials));
+        }
+        if (escapes != 0) return {first, true};
+    }
+    return {first, false};
+}
+
+constexpr FormScanner kVectorScanners[] = {
+    {"sse2", block_stops_sse2, component_needs_sse2},
+    {"avx512", block_stops_avx512, component_needs_avx512},
+};
+
+#endif
+
+}  // namespace
+
+const FormScanner& form_scanner() {
+#ifdef NORVIK_HAVE_X86_SCANNERS
+    return kVectorScanners[util::cpu_has_avx512_vbmi2() ? 1 : 0];
+#else
+    return kBytewise;
+#endif
+}
+
+const FormScanner& bytewise_form_scanner() { return kBytewise; }
+
+std::span<const FormScanner> vector_form_scanners() {
+#ifdef NORVIK_HAVE_X86_SCANNERS
+    return std::span<const FormScanner>(kVectorScanners, util::cpu_has_avx512_vbmi2() ? 2 : 1);
+#else
+    return {};
+#endif
+}
+
+}  // namespace norvik_auth::lib

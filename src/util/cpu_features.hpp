@@ -1,0 +1,13 @@
+// What the processor offers beyond the baseline the module is compiled for, asked once at load.
+#pragma once
+
+namespace norvik_auth::util {
+
+/// SSSE3 (byte shuffles). Always false off x86.
+bool cpu_has_ssse3();
+
+/// AVX-512 with byte and word operations (BW) and byte compression (VBMI2), with the operating
+/// system saving the registers. Always false off x86.
+bool cpu_has_avx512_vbmi2();
+
+}  // namespace norvik_auth::util
