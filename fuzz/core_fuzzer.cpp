@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "lib/abort.hpp"
+#include "lib/form_scan.hpp"
 #include "lib/form_urlencoded.hpp"
 #include "lib/init_data_parser.hpp"
 #include "lib/percent_decode.hpp"
@@ -321,6 +322,35 @@ void check_percent_decoding(std::string_view input) {
     }
 }
 
+/// Every vector byte search this processor runs must find what the bytewise one finds: the
+/// separators of blocks of every size at every offset, and the needs of every component that
+/// starts within the first 64 bytes.
+void check_form_scanning(std::string_view input) {
+    const norvik_auth::lib::FormScanner& reference = norvik_auth::lib::bytewise_form_scanner();
+    for (const auto& scanner : norvik_auth::lib::vector_form_scanners()) {
+        const std::string what = std::string("form byte search disagrees with the bytewise one: ") +
+                                 scanner.name;
+        for (std::size_t start = 0; start < 64 && start <= input.size(); ++start) {
+            const std::string_view rest = input.substr(start);
+            const std::size_t block = std::min(rest.size(), norvik_auth::lib::kStopBlock);
+            const auto stops = scanner.block_stops(rest.data(), block);
+            const auto expected_stops = reference.block_stops(rest.data(), block);
+            require(stops.ampersands == expected_stops.ampersands &&
+                        stops.equals == expected_stops.equals,
+                    what.c_str());
+            for (const std::size_t length : {rest.size(), rest.size() / 2, std::size_t{15},
+                                             std::size_t{16}, std::size_t{17}, std::size_t{70}}) {
+                const std::string_view raw = rest.substr(0, std::min(length, rest.size()));
+                const auto needs = scanner.component_needs(raw);
+                const auto expected = reference.component_needs(raw);
+                require(needs.first_special == expected.first_special &&
+                            needs.has_escape == expected.has_escape,
+                        what.c_str());
+            }
+        }
+    }
+}
+
 void check_quoting(std::string_view text) {
     if (!is_valid_utf8(text)) return;  // quoting takes valid UTF-8 only
     std::string quoted;
@@ -343,5 +373,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check_record<WebAppChat>(input);
     check_quoting(input);
     check_percent_decoding(input);
+    check_form_scanning(input);
     return 0;
 }

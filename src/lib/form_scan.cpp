@@ -2,8 +2,10 @@
 // time, and the bytewise reference.
 #include "lib/form_scan.hpp"
 
+#include <algorithm>
 #include <array>
 #include <bit>
+#include <cstring>
 
 #include "util/cpu_features.hpp"
 
@@ -59,45 +61,67 @@ constexpr FormScanner kBytewise{"bytewise", block_stops_bytewise, component_need
 
 #ifdef NORVIK_HAVE_X86_SCANNERS
 
-/// Sixteen bytes a step; a block's last partial step goes byte by byte.
+/// The '&' and '=' lanes of sixteen bytes, and their '+'/'%' and non-ASCII lanes.
+struct Lanes16 {
+    unsigned ampersands;
+    unsigned equals;
+    unsigned escapes;
+    unsigned non_ascii;
+};
+
+Lanes16 lanes16(const char* bytes16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes16));
+    const auto bits = [](__m128i lanes) { return static_cast<unsigned>(_mm_movemask_epi8(lanes)); };
+    return {bits(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('&'))),
+            bits(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('='))),
+            bits(_mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('+')),
+                              _mm_cmpeq_epi8(bytes, _mm_set1_epi8('%')))),
+            bits(bytes)};  // the sign bits
+}
+
+/// Four sixteen-byte steps; a partial block is first copied into zeroed room (zero bytes match
+/// nothing), so no byte is looked at alone.
 BlockStops block_stops_sse2(const char* block, std::size_t size) {
-    BlockStops stops{0, 0};
-    std::size_t i = 0;
-    for (; i + 16 <= size; i += 16) {
-        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + i));
-        const auto ampersands = static_cast<std::uint64_t>(
-            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('&')))));
-        const auto equals = static_cast<std::uint64_t>(
-            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('=')))));
-        stops.ampersands |= ampersands << i;
-        stops.equals |= equals << i;
+    alignas(16) char padded[kStopBlock];
+    if (size < kStopBlock) {
+        std::memset(padded, 0, sizeof padded);
+        std::memcpy(padded, block, size);
+        block = padded;
     }
-    if (i < size) {
-        const BlockStops tail = block_stops_bytewise(block + i, size - i);
-        stops.ampersands |= tail.ampersands << i;
-        stops.equals |= tail.equals << i;
+    BlockStops stops{0, 0};
+    for (unsigned i = 0; i < kStopBlock; i += 16) {
+        const Lanes16 lanes = lanes16(block + i);
+        stops.ampersands |= std::uint64_t{lanes.ampersands} << i;
+        stops.equals |= std::uint64_t{lanes.equals} << i;
     }
     return stops;
 }
 
-/// Sixteen bytes a step; the last partial step goes byte by byte.
+/// Sixteen bytes a step, the last step overlapping the one before it (its lanes already seen
+/// are shifted out); a component shorter than a step is first copied into zeroed room.
 ComponentNeeds component_needs_sse2(std::string_view raw) {
     const std::size_t size = raw.size();
+    if (size < 16) {
+        alignas(16) char padded[16] = {};
+        std::memcpy(padded, raw.data(), size);
+        const Lanes16 lanes = lanes16(padded);
+        const unsigned specials = lanes.escapes | lanes.non_ascii;
+        return {specials == 0 ? size : static_cast<std::size_t>(std::countr_zero(specials)),
+                lanes.escapes != 0};
+    }
     std::size_t first = size;
-    std::size_t i = 0;
-    for (; i + 16 <= size; i += 16) {
-        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(raw.data() + i));
-        const unsigned escapes = static_cast<unsigned>(
-            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('+')),
-                                           _mm_cmpeq_epi8(bytes, _mm_set1_epi8('%')))));
-        // The sign bits are the non-ASCII bytes.
-        const unsigned specials = escapes | static_cast<unsigned>(_mm_movemask_epi8(bytes));
+    for (std::size_t i = 0; i < size; i += 16) {
+        const std::size_t at = std::min(i, size - 16);
+        const Lanes16 lanes = lanes16(raw.data() + at);
+        const auto seen = static_cast<unsigned>(i - at);
+        const unsigned escapes = lanes.escapes >> seen;
+        const unsigned specials = escapes | lanes.non_ascii >> seen;
         if (first == size && specials != 0) {
             first = i + static_cast<std::size_t>(std::countr_zero(specials));
         }
         if (escapes != 0) return {first, true};
     }
-    return finish_needs(raw, i, first);
+    return {first, false};
 }
 
 /// A whole block in one step, by a masked load that reads nothing past it.
