@@ -5,6 +5,8 @@
 #include <numeric>
 #include <optional>
 
+#include "util/byte_scan.hpp"
+
 namespace norvik_auth::lib {
 namespace {
 
@@ -69,7 +71,7 @@ void FieldMap::keep_last_of_each_name() {
         for (std::size_t i = 0; i < count; ++i) {
             bool replaced = false;
             for (std::size_t j = i + 1; j < count && !replaced; ++j) {
-                replaced = entries_[j].name == entries_[i].name;
+                replaced = util::same_bytes(entries_[j].name, entries_[i].name);
             }
             if (!replaced) entries_[kept++] = entries_[i];
         }

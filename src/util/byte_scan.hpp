@@ -1,9 +1,11 @@
-// Word-at-a-time byte tests for the scanning loops of the decoders.
+// Word-at-a-time byte tests for the scanning loops of the decoders, and a short-text compare.
 #pragma once
 
 #include <bit>
 #include <cstdint>
+#include <cstddef>
 #include <cstring>
+#include <string_view>
 
 namespace norvik_auth::util {
 
@@ -26,6 +28,30 @@ inline std::uint64_t zero_bytes(std::uint64_t word) {
 /// 0x80 in every byte of `word` equal to `byte`.
 inline std::uint64_t bytes_equal(std::uint64_t word, unsigned char byte) {
     return zero_bytes(word ^ (kEveryByte * byte));
+}
+
+/// Whether `a` and `b` hold the same bytes. Short texts (names, mostly) are compared as two
+/// overlapping words each, without a call.
+inline bool same_bytes(std::string_view a, std::string_view b) {
+    const std::size_t size = a.size();
+    if (size != b.size()) return false;
+    if (size > 16) return std::memcmp(a.data(), b.data(), size) == 0;
+    if (size >= 8) {
+        return ((load_word(a.data()) ^ load_word(b.data())) |
+                (load_word(a.data() + size - 8) ^ load_word(b.data() + size - 8))) == 0;
+    }
+    if (size >= 4) {
+        std::uint32_t words[4];
+        std::memcpy(&words[0], a.data(), 4);
+        std::memcpy(&words[1], a.data() + size - 4, 4);
+        std::memcpy(&words[2], b.data(), 4);
+        std::memcpy(&words[3], b.data() + size - 4, 4);
+        return ((words[0] ^ words[2]) | (words[1] ^ words[3])) == 0;
+    }
+    for (std::size_t i = 0; i < size; ++i) {
+        if (a[i] != b[i]) return false;
+    }
+    return true;
 }
 
 /// Index, in memory order, of the first byte flagged by the tests above (flags non-zero).

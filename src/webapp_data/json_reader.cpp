@@ -5,11 +5,7 @@
 
 namespace norvik_auth::webapp_data {
 
-int JsonReader::skip_whitespace() {
-    // Compact JSON has no whitespace at all: the next byte is usually the answer.
-    if (index_ < text_.size() && static_cast<unsigned char>(text_[index_]) > ' ') {
-        return static_cast<unsigned char>(text_[index_]);
-    }
+int JsonReader::skip_some_whitespace() {
     while (index_ < text_.size()) {
         const char c = text_[index_];
         if (c != ' ' && c != '\n' && c != '\t' && c != '\r') {

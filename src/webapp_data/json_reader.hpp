@@ -28,7 +28,13 @@ public:
     /// Takes the byte that peek() returned; only call when it was not kEnd.
     void eat() { ++index_; }
     /// Skips JSON whitespace (space, tab, line feed, carriage return) and peeks.
-    int skip_whitespace();
+    int skip_whitespace() {
+        // Compact JSON has no whitespace at all: the next byte is usually the answer.
+        if (index_ < text_.size() && static_cast<unsigned char>(text_[index_]) > ' ') {
+            return static_cast<unsigned char>(text_[index_]);
+        }
+        return skip_some_whitespace();
+    }
 
     /// The bytes not taken yet, for scanning loops; `advance` takes `count` of them.
     std::string_view rest() const { return text_.substr(index_); }
@@ -39,6 +45,7 @@ public:
     JsonError peek_error(std::string_view text) const;
 
 private:
+    int skip_some_whitespace();
     JsonError error_at(std::size_t offset, std::string_view text) const;
 
     std::string_view text_;

@@ -3,6 +3,7 @@
 
 #include <limits>
 
+#include "util/byte_scan.hpp"
 #include "webapp_data/json_error.hpp"
 #include "webapp_data/json_number.hpp"
 #include "webapp_data/json_reader.hpp"
@@ -167,7 +168,7 @@ void decode_object(JsonReader& reader, std::span<const FieldBinding> fields, Tex
         std::size_t candidate = next;
         for (std::size_t tried = 0; tried < fields.size(); ++tried, ++candidate) {
             if (candidate == fields.size()) candidate = 0;
-            if (fields[candidate].name == key) {
+            if (util::same_bytes(fields[candidate].name, key)) {
                 index = candidate;
                 next = candidate + 1;
                 break;
