@@ -3,11 +3,14 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
 #include <vector>
+
+#include "util/byte_scan.hpp"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -70,6 +73,11 @@ constexpr std::size_t kRankedLines = 16;
 /// bytes count as zero). Where two keys differ, their lines are ordered the same way; equal
 /// keys leave the order to line_less.
 std::uint64_t line_key(const FieldEntry& entry) {
+    // Most names have eight bytes or more: one load, in the order that compares as the bytes.
+    if (entry.name.size() >= 8) {
+        const std::uint64_t word = util::load_word(entry.name.data());
+        return std::endian::native == std::endian::little ? __builtin_bswap64(word) : word;
+    }
     std::uint64_t key = 0;
     unsigned taken = 0;
     for (const std::string_view piece : {entry.name, std::string_view("="), entry.value}) {

@@ -73,7 +73,9 @@ void FieldMap::keep_last_of_each_name() {
             for (std::size_t j = i + 1; j < count && !replaced; ++j) {
                 replaced = util::same_bytes(entries_[j].name, entries_[i].name);
             }
-            if (!replaced) entries_[kept++] = entries_[i];
+            if (replaced) continue;
+            if (kept != i) entries_[kept] = entries_[i];  // usually nothing moves
+            ++kept;
         }
     } else {
         std::vector<std::size_t> order(count);

@@ -35,15 +35,17 @@ void decode_record(const std::string_view* value, std::string_view member,
     }
 }
 
-std::optional<std::uint64_t> decode_integer(const std::string_view* value,
-                                            std::string_view member) {
-    if (value == nullptr) return std::nullopt;
+/// Stores straight into the record's field: an optional returned by value travels through
+/// memory as two differently sized stores, and reading it back as one word stalls.
+void decode_integer(const std::string_view* value, std::string_view member,
+                    std::optional<std::uint64_t>& out) {
+    if (value == nullptr) return;
     const DecimalU64 number = parse_decimal_u64(*value);
     if (number.error) {
         throw Abort("Unable to parse " + std::string(member) + ": " +
                     std::string(parse_int_error_text(*number.error)));
     }
-    return number.value;
+    out = number.value;
 }
 
 /// The text itself when it lies in the record's texts already (the data-check string holds
@@ -86,12 +88,12 @@ WebAppInitData parse_init_data(std::string_view query) {
     decode_record(fields.find(Field::Chat), "chat", data.chat, texts);
     data.chat_type = decode_text(fields.find(Field::ChatType), texts);
     data.chat_instance = decode_text(fields.find(Field::ChatInstance), texts);
-    data.auth_date = decode_integer(fields.find(Field::AuthDate), "auth_date");
+    decode_integer(fields.find(Field::AuthDate), "auth_date", data.auth_date);
     const std::string_view* const hash = fields.find(Field::Hash);
     if (hash == nullptr) throw Abort("Hash is required");
     data.hash = texts.copy(*hash);
     data.start_param = decode_text(fields.find(Field::StartParam), texts);
-    data.can_send_after = decode_integer(fields.find(Field::CanSendAfter), "can_send_after");
+    decode_integer(fields.find(Field::CanSendAfter), "can_send_after", data.can_send_after);
     return data;
 }
 
