@@ -21,11 +21,6 @@ struct RecordRuleError {
     std::string message;
 };
 
-bool is_required(const FieldTarget& target) {
-    return std::holds_alternative<std::int64_t*>(target) ||
-           std::holds_alternative<std::string_view*>(target);
-}
-
 // The found value, taken whole when it is a scalar, described for an invalid-type failure;
 // positioned just past it.
 JsonError invalid_type(JsonReader& reader, std::string_view expected) {
@@ -115,31 +110,8 @@ bool decode_bool(JsonReader& reader) {
     throw invalid_type(reader, "a boolean");
 }
 
-void decode_field(JsonReader& reader, const FieldTarget& target, TextArena& texts) {
-    struct Visitor {
-        JsonReader& reader;
-        TextArena& texts;
-        void operator()(std::int64_t* out) const { *out = decode_i64(reader); }
-        void operator()(std::string_view* out) const { *out = decode_text(reader, texts); }
-        void operator()(std::optional<bool>* out) const {
-            if (take_null(reader)) {
-                out->reset();
-            } else {
-                *out = decode_bool(reader);
-            }
-        }
-        void operator()(std::optional<std::string_view>* out) const {
-            if (take_null(reader)) {
-                out->reset();
-            } else {
-                *out = decode_text(reader, texts);
-            }
-        }
-    };
-    std::visit(Visitor{reader, texts}, target);
-}
-
-void decode_object(JsonReader& reader, std::span<const FieldBinding> fields, TextArena& texts) {
+void decode_object(JsonReader& reader, std::span<const FieldDecoder> fields, void* record,
+                   TextArena& texts) {
     std::uint32_t seen = 0;  // bit i: member i has occurred
     std::size_t next = 0;    // where the search for the next member's name starts
     std::string scratch;  // holds member names that contain escapes
@@ -185,21 +157,21 @@ void decode_object(JsonReader& reader, std::span<const FieldBinding> fields, Tex
         reader.eat();
 
         if (known) {
-            decode_field(reader, fields[index].target, texts);
+            fields[index].decode(reader, record, texts);
             seen |= 1u << index;
         } else {
             skip_value(reader);
         }
     }
     for (std::size_t i = 0; i < fields.size(); ++i) {
-        if (!(seen >> i & 1u) && is_required(fields[i].target)) {
+        if (!(seen >> i & 1u) && fields[i].required) {
             throw RecordRuleError{"missing field `" + std::string(fields[i].name) + "`"};
         }
     }
 }
 
 void decode_array(JsonReader& reader, std::string_view record_name,
-                  std::span<const FieldBinding> fields, TextArena& texts) {
+                  std::span<const FieldDecoder> fields, void* record, TextArena& texts) {
     for (std::size_t i = 0; i < fields.size(); ++i) {
         int c = reader.skip_whitespace();
         if (c == JsonReader::kEnd) throw reader.peek_error(Syntax::EofWhileParsingList);
@@ -215,7 +187,7 @@ void decode_array(JsonReader& reader, std::string_view record_name,
             if (c == ']') throw reader.peek_error(Syntax::TrailingComma);
             if (c == JsonReader::kEnd) throw reader.peek_error(Syntax::EofWhileParsingValue);
         }
-        decode_field(reader, fields[i].target, texts);
+        fields[i].decode(reader, record, texts);
     }
 }
 
@@ -252,8 +224,30 @@ void close_object(JsonReader& reader, bool record_failed) {
 
 }  // namespace
 
+void decode_value(JsonReader& reader, std::int64_t& out, TextArena&) { out = decode_i64(reader); }
+
+void decode_value(JsonReader& reader, std::string_view& out, TextArena& texts) {
+    out = decode_text(reader, texts);
+}
+
+void decode_value(JsonReader& reader, std::optional<bool>& out, TextArena&) {
+    if (take_null(reader)) {
+        out.reset();
+    } else {
+        out = decode_bool(reader);
+    }
+}
+
+void decode_value(JsonReader& reader, std::optional<std::string_view>& out, TextArena& texts) {
+    if (take_null(reader)) {
+        out.reset();
+    } else {
+        out = decode_text(reader, texts);
+    }
+}
+
 void decode_record(std::string_view json, std::string_view record_name,
-                   std::span<const FieldBinding> fields, TextArena& texts) {
+                   std::span<const FieldDecoder> fields, void* record, TextArena& texts) {
     JsonReader reader(json);
     const int c = reader.skip_whitespace();
     if (c == JsonReader::kEnd) throw reader.peek_error(Syntax::EofWhileParsingValue);
@@ -263,9 +257,9 @@ void decode_record(std::string_view json, std::string_view record_name,
     const bool is_array = c == '[';
     try {
         if (is_array) {
-            decode_array(reader, record_name, fields, texts);
+            decode_array(reader, record_name, fields, record, texts);
         } else {
-            decode_object(reader, fields, texts);
+            decode_object(reader, fields, record, texts);
         }
     } catch (const RecordRuleError& e) {
         if (is_array) {

@@ -8,44 +8,62 @@
 #include <string>
 #include <string_view>
 #include <tuple>
-#include <variant>
+#include <type_traits>
 
 #include "webapp_data/text_arena.hpp"
 
 namespace norvik_auth::webapp_data {
 
-/// Where a member's value goes; the pointee's type is the member's type. Plain integers and
-/// texts are required in the object form, optional ones may be left out.
-using FieldTarget = std::variant<std::int64_t*, std::string_view*, std::optional<bool>*,
-                                 std::optional<std::string_view>*>;
+class JsonReader;
 
-struct FieldBinding {
+/// Decoding one member's value into its place, by the member's type. Plain integers and texts
+/// are required in the object form; optional ones may be left out or null.
+void decode_value(JsonReader& reader, std::int64_t& out, TextArena& texts);
+void decode_value(JsonReader& reader, std::string_view& out, TextArena& texts);
+void decode_value(JsonReader& reader, std::optional<bool>& out, TextArena& texts);
+void decode_value(JsonReader& reader, std::optional<std::string_view>& out, TextArena& texts);
+
+/// One field of a record as the decoder sees it: its JSON name, whether the object form must
+/// hold it, and how its value goes into the record (passed as `record`).
+struct FieldDecoder {
     std::string_view name;
-    FieldTarget target;
+    bool required;
+    void (*decode)(JsonReader& reader, void* record, TextArena& texts);
 };
 
-/// Decodes `json` (object or array form) into the targets, in declaration order; `record_name`
-/// is the type's name used in messages ("WebAppUser"); decoded texts are kept in `texts`.
-/// Throws JsonError.
+/// Decodes `json` (object or array form) into `record` by its fields, in declaration order;
+/// `record_name` is the type's name used in messages ("WebAppUser"); decoded texts are kept in
+/// `texts`. Throws JsonError.
 void decode_record(std::string_view json, std::string_view record_name,
-                   std::span<const FieldBinding> fields, TextArena& texts);
+                   std::span<const FieldDecoder> fields, void* record, TextArena& texts);
 
-}  // namespace norvik_auth::webapp_data
+template <class Record, auto Member>
+void decode_member(JsonReader& reader, void* record, TextArena& texts) {
+    decode_value(reader, static_cast<Record*>(record)->*Member, texts);
+}
 
-namespace norvik_auth::webapp_data {
+template <class T>
+inline constexpr bool kRequiredValue = true;
+template <class T>
+inline constexpr bool kRequiredValue<std::optional<T>> = false;
+
+/// The decoder's table of a record's fields, made at compile time from the record's own table.
+template <class Record>
+inline constexpr auto kFieldDecoders = std::apply(
+    [](const auto&... field) {
+        return std::array<FieldDecoder, sizeof...(field)>{FieldDecoder{
+            field.json_name,
+            kRequiredValue<typename std::remove_cvref_t<decltype(field)>::Value>,
+            &decode_member<Record, std::remove_cvref_t<decltype(field)>::member>}...};
+    },
+    Record::fields());
 
 /// Decodes one complete JSON text (object or array form) into `into`, which is fresh on entry,
 /// by the record's table of fields; its texts go into `texts`. Throws JsonError, leaving a
 /// partial record.
 template <class Record>
 void from_json(std::string_view json, Record& into, TextArena& texts) {
-    const auto bindings = std::apply(
-        [&](const auto&... field) {
-            return std::array<FieldBinding, sizeof...(field)>{
-                FieldBinding{field.json_name, &(into.*field.member)}...};
-        },
-        Record::fields());
-    decode_record(json, Record::kName, bindings, texts);
+    decode_record(json, Record::kName, kFieldDecoders<Record>, &into, texts);
 }
 
 }  // namespace norvik_auth::webapp_data
