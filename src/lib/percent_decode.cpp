@@ -187,9 +187,9 @@ const bool kUseAvx512 = util::cpu_has_avx512_vbmi2();
 constexpr std::size_t kSsse3Minimum = 18;
 constexpr std::size_t kAvx512Minimum = 66;
 
-constexpr PercentDecoder kSsse3Decoder{"ssse3", percent_decode_ssse3};
-constexpr PercentDecoder kAvx512Decoder{"avx512-vbmi2", percent_decode_avx512};
-const PercentDecoder kAvailableDecoders[] = {kSsse3Decoder, kAvx512Decoder};
+// In the order of the processor features they need, so a prefix of it is what one can run.
+constexpr PercentDecoder kVectorDecoders[] = {{"ssse3", percent_decode_ssse3},
+                                              {"avx512-vbmi2", percent_decode_avx512}};
 
 #endif
 
@@ -206,7 +206,7 @@ char* percent_decode(std::string_view raw, char* out) {
 std::span<const PercentDecoder> vector_percent_decoders() {
 #ifdef NORVIK_HAVE_X86_KERNELS
     const std::size_t count = kUseAvx512 ? 2 : kUseSsse3 ? 1 : 0;
-    return std::span<const PercentDecoder>(kAvailableDecoders, count);
+    return std::span<const PercentDecoder>(kVectorDecoders, count);
 #else
     return {};
 #endif
