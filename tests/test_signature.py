@@ -135,6 +135,21 @@ class TestHashComparison:
     def test_any_difference_is_a_mismatch(self, change):
         assert self.verdict(change(self.correct())) is False
 
+    def test_every_character_counts(self):
+        # The digits are compared in blocks: a change anywhere must show, in either case.
+        correct = self.correct()
+        for at, digit in enumerate(correct):
+            for other in {"0" if digit != "0" else "f", digit.upper()} - {digit}:
+                assert self.verdict(correct[:at] + other + correct[at + 1:]) is False, (at, other)
+
+
+class Index:
+    def __init__(self, value):
+        self.value = value
+
+    def __index__(self):
+        return self.value
+
 
 class TestKeys:
     @pytest.mark.parametrize("size", [0, 1, 32, 63, 64, 65, 200], ids=lambda n: f"{n}-bytes")
@@ -156,15 +171,22 @@ class TestKeys:
         assert norvik_auth.validate_webapp_data(init_data, as_key(key)) is True
 
     def test_booleans_and_index_objects_are_bytes(self):
-        class Index:
-            def __init__(self, value):
-                self.value = value
-
-            def __index__(self):
-                return self.value
-
         init_data = norvik_auth.parse_webapp_data("hash=" + hmac.new(b"\x01\x00\x05", b"", hashlib.sha256).hexdigest())
         assert norvik_auth.validate_webapp_data(init_data, [True, False, Index(5)]) is True
+
+    @pytest.mark.parametrize("size", [3, 64, 65, 200], ids=lambda n: f"{n}-bytes")
+    @pytest.mark.parametrize("odd_one", ["first", "last"])
+    def test_ints_mixed_with_other_items(self, size, odd_one):
+        # Exact ints are read in place until an item of another kind turns up; the key must
+        # come out the same, however long, wherever that item is.
+        key = bytes((5 * i + 1) % 256 for i in range(size))
+        init_data = norvik_auth.parse_webapp_data("hash=" + hmac.new(key, b"", hashlib.sha256).hexdigest())
+        items: list = list(key)
+        at = 0 if odd_one == "first" else -1
+        items[at] = Index(items[at])
+        assert norvik_auth.validate_webapp_data(init_data, items) is True
+        items[at] = Index(items[at].value ^ 1)
+        assert norvik_auth.validate_webapp_data(init_data, items) is False
 
 
 class TestMessage:

@@ -99,21 +99,31 @@ KeyBytes::KeyBytes(PyObject* object, const char* name) {
 
 bool KeyBytes::take_exact_int_items(PyObject* object) {
     if (!PyList_CheckExact(object) && !PyTuple_CheckExact(object)) return false;
-    const Py_ssize_t size = PySequence_Fast_GET_SIZE(object);
+    const auto count = static_cast<std::size_t>(PySequence_Fast_GET_SIZE(object));
     PyObject* const* items = PySequence_Fast_ITEMS(object);
-    for (Py_ssize_t i = 0; i < size; ++i) {
-        if (!PyLong_CheckExact(items[i])) return false;
-    }
-    const auto count = static_cast<std::size_t>(size);
     std::uint8_t* out = inline_.data();
     if (count > inline_.size()) {
         owned_.resize(count);
         out = owned_.data();
     }
+    // Every item is looked at before any is judged: an item that is not an exact int sends the
+    // whole key the general way, whose errors then come in sequence order. Reading these runs
+    // no Python code, so the items cannot change meanwhile.
+    bool all_exact = true;
+    bool all_small = true;
     for (std::size_t i = 0; i < count; ++i) {
-        long value;
-        if (!compact_int_value(items[i], value)) value = PyLong_AsLong(items[i]);
-        out[i] = checked_byte(value);
+        long value = 0;
+        all_exact &= PyLong_CheckExact(items[i]) != 0;
+        all_small &= all_exact && compact_int_value(items[i], value) &&
+                     static_cast<unsigned long>(value) <= 255;
+        out[i] = static_cast<std::uint8_t>(value);
+    }
+    if (!all_exact) {
+        owned_.clear();  // the general way appends
+        return false;
+    }
+    if (!all_small) {
+        for (std::size_t i = 0; i < count; ++i) out[i] = checked_byte(PyLong_AsLong(items[i]));
     }
     bytes_ = {out, count};
     return true;
