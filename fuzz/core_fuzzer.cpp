@@ -17,6 +17,8 @@
 #include "lib/percent_decode.hpp"
 #include "lib/signature.hpp"
 #include "webapp_data/json_error.hpp"
+#include "webapp_data/json_reader.hpp"
+#include "webapp_data/json_stops.hpp"
 #include "webapp_data/record_decoder.hpp"
 #include "webapp_data/text_form.hpp"
 #include "webapp_data/webapp_chat.hpp"
@@ -27,6 +29,7 @@ namespace {
 
 using norvik_auth::lib::Abort;
 using norvik_auth::webapp_data::JsonError;
+using norvik_auth::webapp_data::JsonReader;
 using norvik_auth::webapp_data::WebAppChat;
 using norvik_auth::webapp_data::WebAppInitData;
 using norvik_auth::webapp_data::WebAppUser;
@@ -351,6 +354,47 @@ void check_form_scanning(std::string_view input) {
     }
 }
 
+/// The vector search for the ends of plain runs in JSON strings must find what the bytewise one
+/// finds in blocks of every size at every offset. The reader, which may keep the stops of one
+/// block, must find from every offset the run that a plain search finds: stepped through one
+/// byte at a time, and from stop to stop as strings are read. So must the word-at-a-time search
+/// that other processors use, from every offset of the first blocks.
+void check_json_stops(std::string_view input) {
+    using norvik_auth::webapp_data::kJsonStopBlock;
+    for (std::size_t start = 0; start < kJsonStopBlock && start <= input.size(); ++start) {
+        const std::string_view rest = input.substr(start);
+        for (std::size_t size = 0; size <= std::min(rest.size(), kJsonStopBlock); ++size) {
+            require(norvik_auth::webapp_data::json_block_stops(rest.data(), size) ==
+                        norvik_auth::webapp_data::json_block_stops_bytewise(rest.data(), size),
+                    "vector and bytewise JSON string stops disagree");
+        }
+    }
+    // The offset of the first stop at or after each offset, the size when none.
+    std::vector<std::size_t> next_stop(input.size() + 1, input.size());
+    for (std::size_t i = input.size(); i-- > 0;) {
+        const auto c = static_cast<unsigned char>(input[i]);
+        next_stop[i] = c == '"' || c == '\\' || c < 0x20 ? i : next_stop[i + 1];
+    }
+    for (std::size_t at = 0; at <= std::min(input.size(), 3 * kJsonStopBlock); ++at) {
+        require(norvik_auth::webapp_data::json_plain_run_length_words(input.substr(at)) ==
+                    next_stop[at] - at,
+                "word-at-a-time plain run found wrongly");
+    }
+    JsonReader each_byte(input);
+    JsonReader stop_to_stop(input);
+    std::size_t at_stop = 0;
+    for (std::size_t at = 0; at <= input.size(); ++at) {
+        require(each_byte.plain_run_length() == next_stop[at] - at,
+                "plain run at the cursor found wrongly (one byte a step)");
+        each_byte.advance(1);
+        if (at != at_stop) continue;
+        const std::size_t run = stop_to_stop.plain_run_length();
+        require(run == next_stop[at] - at, "plain run at the cursor found wrongly (stop to stop)");
+        stop_to_stop.advance(run + 1);
+        at_stop = at + run + 1;
+    }
+}
+
 void check_quoting(std::string_view text) {
     if (!is_valid_utf8(text)) return;  // quoting takes valid UTF-8 only
     std::string quoted;
@@ -374,5 +418,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check_quoting(input);
     check_percent_decoding(input);
     check_form_scanning(input);
+    check_json_stops(input);
     return 0;
 }

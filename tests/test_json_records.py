@@ -1,5 +1,6 @@
 """User and chat records decoded from the JSON members of init data."""
 
+import json
 from pathlib import Path
 from urllib.parse import quote
 
@@ -165,6 +166,48 @@ class TestUserFailures:
         assert user_error('{"id": "a\\"b\\\\c\\n\\u200b"}') == (
             r'Error("invalid type: string \"a\\\"b\\\\c\\n\\u{200b}\", expected i64", '
             "line: 1, column: 25)")
+
+
+class TestStringsAtEveryBlockOffset:
+    # Strings are scanned 64 bytes of the text at a time; a byte that ends a plain run must be
+    # found wherever it falls in a block, in the last partial block and after whole plain ones,
+    # in decoded names and values and in skipped members, in texts shorter than one block too.
+    PREFIX = '{"id":1,"first_name":"'
+    CONTROL = "control character (\\u0000-\\u001F) found while parsing a string"
+
+    @pytest.mark.parametrize("piece", ['\\"', "\\\\", "\\n", "\\u00e9", "\\ud83d\\ude00", "\u00e9"])
+    def test_decoded_like_json_loads(self, piece):
+        for lead in range(150):
+            value = "a" * lead + piece + "b" * (lead % 67)
+            # The piece in a decoded value, an unknown member's name and its skipped value.
+            across_blocks = (self.PREFIX + value + '","zz' + value + '":"' + value
+                             + '","last_name":"' + "c" * (lead % 70) + '"}')
+            short = self.PREFIX + piece * (lead % 5) + "d" * lead + '"}'
+            for text in (across_blocks, short):
+                expected = json.loads(text)
+                user = parse("user", text).user
+                assert (user.first_name, user.last_name) == (
+                    expected["first_name"], expected.get("last_name")), text
+
+    def test_control_characters(self):
+        for lead in range(150):
+            for control in "\x00\x1f":
+                # Decoding reports the byte after it, skipping the byte itself.
+                text = self.PREFIX + "a" * lead + control + '"}'
+                assert user_error(text) == err(self.CONTROL, 1, len(self.PREFIX) + lead + 1)
+                text = '{"id":1,"z":"' + "a" * lead + control + '"}'
+                assert user_error(text) == err(self.CONTROL, 1, 13 + lead)
+
+    def test_text_ending_inside_a_string(self):
+        for lead in range(150):
+            for start in (self.PREFIX, '{"id":1,"z":"'):
+                text = start + "a" * lead
+                assert user_error(text) == err("EOF while parsing a string", 1, len(text))
+                eof = err("EOF while parsing a string", 1, len(text) + 1)
+                assert user_error(text + "\\") == eof
+                # The last byte of the text is looked at too.
+                column = len(text) + (start == self.PREFIX)
+                assert user_error(text + "\x01") == err(self.CONTROL, 1, column)
 
 
 class TestUserArrayForm:

@@ -16,6 +16,34 @@ int JsonReader::skip_some_whitespace() {
     return kEnd;
 }
 
+// Out of line, so that the callers of plain_run_length save no registers for the rare case.
+[[gnu::noinline]] std::size_t JsonReader::find_plain_run_end() {
+    for (std::size_t at = index_; at < text_.size();) {
+        const std::size_t offset = at % kJsonStopBlock;
+        const std::size_t block = at - offset;
+        if (block != stops_block_) find_stops(block);
+        const std::uint64_t ahead = stops_ >> offset;
+        if (ahead != 0) return at + static_cast<std::size_t>(std::countr_zero(ahead)) - index_;
+        at = block + kJsonStopBlock;
+    }
+    return text_.size() - index_;
+}
+
+void JsonReader::find_stops(std::size_t block) {
+    const std::size_t left = text_.size() - block;
+    if (left >= kJsonStopBlock) {
+        stops_ = json_block_stops(text_.data() + block, kJsonStopBlock);
+    } else if (text_.size() >= kJsonStopBlock) {
+        // The last, partial block of a longer text is read as the end of the last whole block's
+        // worth of bytes, the bits of the bytes before it shifted out: no copy and no mask.
+        stops_ = json_block_stops(text_.data() + text_.size() - kJsonStopBlock, kJsonStopBlock) >>
+                 (kJsonStopBlock - left);
+    } else {
+        stops_ = json_block_stops(text_.data(), left);
+    }
+    stops_block_ = block;
+}
+
 // Line and column are only computed here, on failure, so the success path never counts lines.
 JsonError JsonReader::error_at(std::size_t offset, std::string_view text) const {
     const std::string_view before = text_.substr(0, offset);

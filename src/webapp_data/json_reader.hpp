@@ -1,10 +1,13 @@
 // A byte cursor over one complete JSON text, and where its failures point.
 #pragma once
 
+#include <bit>
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 #include "webapp_data/json_error.hpp"
+#include "webapp_data/json_stops.hpp"
 
 namespace norvik_auth::webapp_data {
 
@@ -40,16 +43,39 @@ public:
     std::string_view rest() const { return text_.substr(index_); }
     void advance(std::size_t count) { index_ += count; }
 
+    /// How many bytes from the cursor come before the first '"', '\\' or control character (all
+    /// that are left when there is none): the plain run of a string at the cursor.
+    std::size_t plain_run_length() {
+        if constexpr (!kJsonBlockStops) {
+            return json_plain_run_length_words(rest());
+        } else {
+            // The stops of the cursor's block are usually known already, found for an earlier
+            // string of it: a string that ends in the same block then costs a shift and a count.
+            const std::size_t offset = index_ % kJsonStopBlock;
+            if (index_ - offset == stops_block_) {
+                const std::uint64_t ahead = stops_ >> offset;
+                if (ahead != 0) return static_cast<std::size_t>(std::countr_zero(ahead));
+            }
+            return find_plain_run_end();
+        }
+    }
+
     JsonError error(Syntax syntax) const { return error_at(index_, message(syntax)); }
     JsonError peek_error(Syntax syntax) const { return peek_error(message(syntax)); }
     JsonError peek_error(std::string_view text) const;
 
 private:
     int skip_some_whitespace();
+    std::size_t find_plain_run_end();
+    void find_stops(std::size_t block);
     JsonError error_at(std::size_t offset, std::string_view text) const;
 
     std::string_view text_;
     std::size_t index_ = 0;
+    // The stops of the block of the text that starts at `stops_block_`, one bit a byte; no
+    // block starts at the initial offset.
+    std::size_t stops_block_ = static_cast<std::size_t>(-1);
+    std::uint64_t stops_ = 0;
 };
 
 /// After the first letter of `null`, `true` or `false` was taken: takes the rest of it.

@@ -3,11 +3,6 @@
 
 #include <cstdint>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
-#include "util/byte_scan.hpp"
 #include "util/utf8.hpp"
 
 namespace norvik_auth::webapp_data {
@@ -20,40 +15,10 @@ int hex_value(int c) {
     return -1;
 }
 
-// Bytes that end a plain run inside a string: the quote, the backslash and control characters.
-bool ends_plain_run(unsigned char c) { return c == '"' || c == '\\' || c < 0x20; }
-
-/// Length of the run of `text` before its first byte that ends a plain run: sixteen bytes at a
-/// time where the processor has SSE2 (every x86-64 does), else eight.
-std::size_t plain_run_length(std::string_view text) {
-    std::size_t i = 0;
-#if defined(__SSE2__)
-    for (; i + 16 <= text.size(); i += 16) {
-        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
-        // Control characters are the bytes that min(byte, 0x1F) leaves unchanged.
-        const __m128i stops = _mm_or_si128(
-            _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('"')),
-                         _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\\'))),
-            _mm_cmpeq_epi8(_mm_min_epu8(bytes, _mm_set1_epi8(0x1F)), bytes));
-        const auto mask = static_cast<unsigned>(_mm_movemask_epi8(stops));
-        if (mask != 0) return i + static_cast<std::size_t>(__builtin_ctz(mask));
-    }
-#endif
-    for (; i + 8 <= text.size(); i += 8) {
-        const std::uint64_t word = util::load_word(text.data() + i);
-        const std::uint64_t flags = util::bytes_equal(word, '"') | util::bytes_equal(word, '\\') |
-                                    util::zero_bytes(word & (util::kEveryByte * 0xE0));
-        if (flags != 0) return i + util::first_flagged(flags);
-    }
-    while (i < text.size() && !ends_plain_run(static_cast<unsigned char>(text[i]))) ++i;
-    return i;
-}
-
 /// Takes the plain run at the cursor, appending it to `out` when given.
 void take_plain_run(JsonReader& reader, std::string* out) {
-    const std::string_view rest = reader.rest();
-    const std::size_t length = plain_run_length(rest);
-    if (out != nullptr) out->append(rest.data(), length);
+    const std::size_t length = reader.plain_run_length();
+    if (out != nullptr) out->append(reader.rest().data(), length);
     reader.advance(length);
 }
 
@@ -152,8 +117,8 @@ void take_string(JsonReader& reader, std::string* out) {
 
 std::string_view parse_string(JsonReader& reader, std::string& scratch) {
     // Strings without escapes (nearly all member names) are viewed in place.
+    const std::size_t length = reader.plain_run_length();
     const std::string_view rest = reader.rest();
-    const std::size_t length = plain_run_length(rest);
     if (length < rest.size() && rest[length] == '"') {
         reader.advance(length + 1);
         return rest.substr(0, length);
