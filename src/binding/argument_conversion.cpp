@@ -106,21 +106,19 @@ bool KeyBytes::take_exact_int_items(PyObject* object) {
         owned_.resize(count);
         out = owned_.data();
     }
-    // Every item is looked at before any is judged: an item that is not an exact int sends the
-    // whole key the general way, whose errors then come in sequence order. Reading these runs
-    // no Python code, so the items cannot change meanwhile.
-    bool all_exact = true;
+    // An item that is not an exact int sends the whole key the general way, whose errors then
+    // come in sequence order; so no range error is raised before every item has been looked at.
+    // Reading these runs no Python code, so the items cannot change meanwhile.
     bool all_small = true;
     for (std::size_t i = 0; i < count; ++i) {
+        if (!PyLong_CheckExact(items[i])) {
+            owned_.clear();  // the general way appends
+            return false;
+        }
         long value = 0;
-        all_exact &= PyLong_CheckExact(items[i]) != 0;
-        all_small &= all_exact && compact_int_value(items[i], value) &&
-                     static_cast<unsigned long>(value) <= 255;
+        all_small &=
+            compact_int_value(items[i], value) && static_cast<unsigned long>(value) <= 255;
         out[i] = static_cast<std::uint8_t>(value);
-    }
-    if (!all_exact) {
-        owned_.clear();  // the general way appends
-        return false;
     }
     if (!all_small) {
         for (std::size_t i = 0; i < count; ++i) out[i] = checked_byte(PyLong_AsLong(items[i]));

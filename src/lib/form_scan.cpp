@@ -155,10 +155,13 @@ __attribute__((target("avx512f,avx512bw,bmi"))) ComponentNeeds component_needs_a
     return {first, false};
 }
 
+// In the order of the processor features they need, so a prefix of it is what one can run;
+// the processor is asked once, at load.
 constexpr FormScanner kVectorScanners[] = {
     {"sse2", block_stops_sse2, component_needs_sse2},
     {"avx512", block_stops_avx512, component_needs_avx512},
 };
+const std::size_t kRunnableScanners = util::cpu_has_avx512_vbmi2() ? 2 : 1;
 
 #endif
 
@@ -166,7 +169,7 @@ constexpr FormScanner kVectorScanners[] = {
 
 const FormScanner& form_scanner() {
 #ifdef NORVIK_HAVE_X86_SCANNERS
-    return kVectorScanners[util::cpu_has_avx512_vbmi2() ? 1 : 0];
+    return kVectorScanners[kRunnableScanners - 1];
 #else
     return kBytewise;
 #endif
@@ -176,7 +179,7 @@ const FormScanner& bytewise_form_scanner() { return kBytewise; }
 
 std::span<const FormScanner> vector_form_scanners() {
 #ifdef NORVIK_HAVE_X86_SCANNERS
-    return std::span<const FormScanner>(kVectorScanners, util::cpu_has_avx512_vbmi2() ? 2 : 1);
+    return std::span<const FormScanner>(kVectorScanners, kRunnableScanners);
 #else
     return {};
 #endif
