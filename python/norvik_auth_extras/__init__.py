@@ -1,0 +1,17 @@
+"""Authenticate init data in one call, sign it for tests, and explain why a hash does not match.
+
+- ``Verifier``: made once per bot; ``verify(init_data)`` parses, checks the signature and the age,
+  and returns the record or raises ``InitDataError``.
+- ``InitDataError``: a ``ValueError`` whose ``reason`` says why init data was refused and whose
+  text is safe to show a client.
+- ``sign_init_data``: signed init data from a mapping of fields, for tests.
+- ``explain``: a readable account of one init data, naming the likely cause of a bad signature.
+"""
+
+from __future__ import annotations
+
+from ._explain import explain
+from ._signing import sign_init_data
+from ._verifier import InitDataError, Reason, Verifier
+
+__all__ = ["InitDataError", "Reason", "Verifier", "explain", "sign_init_data"]

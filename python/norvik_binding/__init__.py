@@ -1,0 +1,26 @@
+"""The exception class that norvik_auth raises when it cannot parse init data.
+
+The native module creates the class but does not export it; its instances name this module, so
+importing the class from here makes ``except PanicException`` possible and lets ``pickle`` (and so
+process pools) carry the error and its message back by reference.
+"""
+
+from __future__ import annotations
+
+import norvik_auth
+
+__all__ = ["PanicException"]
+
+
+def _raised_class() -> type[BaseException]:
+    # Empty init data has no hash, which the parser always refuses.
+    try:
+        norvik_auth.parse_webapp_data("")
+    except BaseException as error:  # noqa: B902 - the class is not an Exception subclass
+        if type(error).__name__ == "PanicException" and not isinstance(error, Exception):
+            return type(error)
+        raise
+    raise ImportError("norvik_auth accepted empty init data, so its PanicException is unknown")
+
+
+PanicException = _raised_class()

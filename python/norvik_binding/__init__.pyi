@@ -1,0 +1,6 @@
+# The class is taken from the native module at import time; to a type checker it is a plain
+# BaseException subclass, so `except PanicException as e` gives `e` this type.
+__all__ = ["PanicException"]
+
+class PanicException(BaseException):
+    """Raised by norvik_auth when init data cannot be parsed; args[0] is the message."""
