@@ -1,26 +1,45 @@
-"""Starts examples/webapp_server.py on a free loopback port and calls its `/me` as a client would.
+"""Serves each example app on a free loopback port and calls its `/me` as a client would.
 
-Sends a genuine, a tampered and a stale init data, prints each answer, stops the server, and
-fails unless the answers are 200, 401 and 401. `make serve-demo` runs it.
+    python examples/serve_demo.py [webapp_server] [fastapi_app] [aiohttp_app]
+
+Sends a genuine init data and several bad ones to each app (all three when none is named, leaving
+out those whose framework is not installed), prints the answers as a table, stops the servers, and
+fails unless every answer is the expected one. `make serve-demo` runs it.
 """
 
 from __future__ import annotations
 
-import json
+import importlib.util
 import os
 import secrets
 import socket
 import subprocess
 import sys
+import tempfile
 import time
+from collections.abc import Callable, Mapping, Sequence
+from dataclasses import dataclass
 from pathlib import Path
 
 import httpx
-
-from demo import platform_sign
+from norvik_auth_extras import sign_init_data
 
 EXAMPLES = Path(__file__).resolve().parent
-STARTUP_SECONDS = 20.0
+# Each app and the framework it needs.
+APPS = {"webapp_server": "starlette", "fastapi_app": "fastapi", "aiohttp_app": "aiohttp"}
+STARTUP_SECONDS = 30.0
+USER = {"id": 279058397, "first_name": "Ann", "last_name": "Berg", "username": "ann_b",
+        "language_code": "en"}
+
+
+@dataclass
+class Server:
+    process: subprocess.Popen[bytes]
+    url: str
+    log: Path
+
+    def log_text(self) -> str:
+        return self.log.read_text(errors="replace")
 
 
 def free_port() -> int:
@@ -30,66 +49,106 @@ def free_port() -> int:
         return port
 
 
-def start_server(bot_token: str) -> tuple[subprocess.Popen[bytes], str]:
-    """The server process and its base URL, once it answers; another port if one was taken."""
+def authorization(init_data: str) -> dict[str, str]:
+    return {"Authorization": f"InitData {init_data}"}
+
+
+def signed(bot_token: str, *, age: float = 0, user: object = USER,
+           extra: Mapping[str, object] | None = None) -> str:
+    """Init data signed now, whose auth_date is `age` seconds ago; no user if `user` is None."""
+    fields = {"query_id": "AAHdF6IQAAAAAN0XohDhrOrc", "user": user, **(extra or {})}
+    return sign_init_data(fields, bot_token=bot_token, auth_date=int(time.time() - age))
+
+
+def start_server(app: str, bot_token: str, log: Path, max_age: float | None = None) -> Server:
+    """`python examples/<app>.py` on loopback, once a genuine request gets 200: so it is ours and
+    not a stranger that took the port first, which is why a start may be retried on another port.
+    """
+    env = {**os.environ, "BOT_TOKEN": bot_token}
+    if max_age is not None:
+        env["MAX_AGE"] = str(max_age)
     for _ in range(3):
         port = free_port()
-        server = subprocess.Popen(
-            [sys.executable, "-m", "uvicorn", "--factory", "--app-dir", str(EXAMPLES),
-             "webapp_server:create_app", "--host", "127.0.0.1", "--port", str(port),
-             "--log-level", "warning"],
-            env={**os.environ, "BOT_TOKEN": bot_token},
-        )
-        url = f"http://127.0.0.1:{port}"
+        with log.open("wb") as log_file:
+            process = subprocess.Popen(
+                [sys.executable, str(EXAMPLES / f"{app}.py"), "--port", str(port)],
+                env=env, stdout=log_file, stderr=subprocess.STDOUT)
+        server = Server(process, f"http://127.0.0.1:{port}", log)
         deadline = time.monotonic() + STARTUP_SECONDS
-        while server.poll() is None and time.monotonic() < deadline:
+        while process.poll() is None and time.monotonic() < deadline:
             try:  # trust_env=False here and below: no proxy from the environment for loopback
-                httpx.get(f"{url}/me", timeout=1.0, trust_env=False)
-                return server, url
+                answer = httpx.get(f"{server.url}/me", headers=authorization(signed(bot_token)),
+                                   timeout=2.0, trust_env=False)
+                if answer.status_code == 200:
+                    return server
+                break  # a stranger on the port, or an app that refuses genuine init data
             except httpx.TransportError:
                 time.sleep(0.1)
         stop_server(server)
-    raise RuntimeError("the server did not start")
+    raise RuntimeError(f"{app} did not start:\n{log.read_text(errors='replace')}")
 
 
-def stop_server(server: subprocess.Popen[bytes]) -> None:
-    server.terminate()
+def stop_server(server: Server) -> None:
+    server.process.terminate()
     try:
-        server.wait(timeout=10)
+        server.process.wait(timeout=10)
     except subprocess.TimeoutExpired:
-        server.kill()
-        server.wait()
+        server.process.kill()
+        server.process.wait()
 
 
-def init_data(bot_token: str, auth_date: int) -> str:
-    user = {"id": 279058397, "first_name": "Ann", "last_name": "Berg", "username": "ann_b"}
-    return platform_sign([("query_id", "AAHdF6IQAAAAAN0XohDhrOrc"), ("user", json.dumps(user)),
-                          ("auth_date", str(auth_date))], bot_token)
+MAX_AGE = 3600
+# Each case: its name, the request headers made from the app's bot token just before sending,
+# and the expected answer.
+CASES: list[tuple[str, Callable[[str], dict[str, str]], str]] = [
+    ("genuine", lambda token: authorization(signed(token)), "200"),
+    ("tampered", lambda token: authorization(signed(token).replace("279058397", "1")),
+     "401 signature"),
+    ("other bot", lambda token: authorization(signed("1:another-bot")), "401 signature"),
+    ("stale", lambda token: authorization(signed(token, age=MAX_AGE + 60)), "401 expired"),
+    ("future", lambda token: authorization(signed(token, age=-600)), "401 future"),
+    ("junk", lambda token: authorization("user=%7B&hash=00"), "401 malformed"),
+    ("no user", lambda token: authorization(signed(token, user=None)), "401 no_user"),
+    ("no header", lambda token: {}, "401 missing_authorization"),
+    ("Bearer", lambda token: {"Authorization": f"Bearer {signed(token)}"},
+     "401 missing_authorization"),
+]
 
 
-def main() -> int:
+def answer_text(answer: httpx.Response) -> str:
+    if answer.status_code == 200:
+        return "200"
+    return f"{answer.status_code} {answer.json().get('error')}"
+
+
+def main(argv: Sequence[str]) -> int:
+    apps = list(argv) or [app for app, module in APPS.items() if importlib.util.find_spec(module)]
     bot_token = f"{secrets.randbelow(10**10)}:{secrets.token_urlsafe(26)}"
-    server, url = start_server(bot_token)
-    print(f"server {url} (pid {server.pid}), a generated bot token")
-    now = int(time.time())
-    genuine = init_data(bot_token, now)
-    cases = [
-        ("genuine", genuine, 200),
-        ("tampered", genuine.replace("279058397", "1"), 401),  # claims to be another user
-        ("stale", init_data(bot_token, now - 86400), 401),      # signed a day ago
-    ]
+    print(f"a generated bot token, MAX_AGE={MAX_AGE}")
+    answers: dict[str, list[str]] = {}
+    with tempfile.TemporaryDirectory() as scratch:
+        for app in apps:
+            server = start_server(app, bot_token, Path(scratch) / f"{app}.log", MAX_AGE)
+            print(f"{app} served on {server.url} (pid {server.process.pid})")
+            try:
+                with httpx.Client(base_url=server.url, timeout=5.0, trust_env=False) as client:
+                    answers[app] = [answer_text(client.get("/me", headers=make(bot_token)))
+                                    for _, make, _ in CASES]
+            finally:
+                stop_server(server)
+    rows = [["request", "expected", *apps]]
     failures = 0
-    try:
-        with httpx.Client(base_url=url, timeout=5.0, trust_env=False) as client:
-            for name, text, expected in cases:
-                answer = client.get("/me", headers={"Authorization": f"InitData {text}"})
-                print(f"{name:9} -> {answer.status_code} {answer.text}")
-                failures += answer.status_code != expected
-    finally:
-        stop_server(server)
-    print("server stopped")
+    for index, (name, _, expected) in enumerate(CASES):
+        got = [answers[app][index] for app in apps]
+        failures += sum(answer != expected for answer in got)
+        rows.append([name, expected, *got])
+    widths = [max(len(row[column]) for row in rows) for column in range(len(rows[0]))]
+    print()
+    for row in rows:
+        print("  ".join(cell.ljust(width) for cell, width in zip(row, widths)).rstrip())
+    print("every answer as expected" if not failures else f"{failures} unexpected answers")
     return 1 if failures else 0
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(main(sys.argv[1:]))
