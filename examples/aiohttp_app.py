@@ -1,7 +1,8 @@
 """An aiohttp app whose middleware verifies each request's init data before any handler runs.
 
 The client sends `Authorization: InitData <init data>`; the answer is 200 with the user, or 401
-with `{"error": <reason>}`. Run it with the `examples` extra installed (`pip install ".[examples]"`):
+with `{"error": <reason>}`. Run it with the `examples` extra installed
+(`pip install ".[examples]"`):
 
     BOT_TOKEN=123:ABC python examples/aiohttp_app.py --port 8000
 

@@ -1,7 +1,8 @@
 """A FastAPI app whose `GET /me` takes the request's verified init data from a dependency.
 
 The client sends `Authorization: InitData <init data>`; the answer is 200 with the user, or 401
-with `{"error": <reason>}`. Run it with the `examples` extra installed (`pip install ".[examples]"`):
+with `{"error": <reason>}`. Run it with the `examples` extra installed
+(`pip install ".[examples]"`):
 
     BOT_TOKEN=123:ABC uvicorn --factory --app-dir examples fastapi_app:create_app
     BOT_TOKEN=123:ABC python examples/fastapi_app.py --port 8000

@@ -1,7 +1,8 @@
 """A Starlette app whose `GET /me` authenticates each request by its signed init data.
 
 The client sends `Authorization: InitData <init data>`; the answer is 200 with the user, or 401
-with `{"error": <reason>}`. Run it with the `examples` extra installed (`pip install ".[examples]"`):
+with `{"error": <reason>}`. Run it with the `examples` extra installed
+(`pip install ".[examples]"`):
 
     BOT_TOKEN=123:ABC uvicorn --factory --app-dir examples webapp_server:create_app
     BOT_TOKEN=123:ABC python examples/webapp_server.py --port 8000

@@ -1,0 +1,163 @@
+"""The three example apps (examples/*_app.py, examples/webapp_server.py), each served on loopback
+by its own `main()` and called over real HTTP with the same table of requests.
+
+Every init data is signed when its request is sent, never when the tests are collected, so a run
+slowed past MAX_AGE (valgrind, sanitizers, emulation) sees the same answers."""
+
+import asyncio
+import os
+import secrets
+import sys
+import time
+from pathlib import Path
+
+import pytest
+
+httpx = pytest.importorskip("httpx")
+pytest.importorskip("norvik_auth_extras")
+from norvik_auth_extras import sign_init_data  # noqa: E402
+
+EXAMPLES = Path(__file__).resolve().parent.parent / "examples"
+sys.path.insert(0, str(EXAMPLES))
+from serve_demo import USER, authorization, signed, start_server, stop_server  # noqa: E402
+
+MAX_AGE = 300
+MAX_FUTURE = 60  # the verifier's default clock skew
+# The frameworks each app needs; its cases are skipped when one is missing.
+APPS = {"webapp_server": ("starlette", "uvicorn"), "fastapi_app": ("fastapi", "uvicorn"),
+        "aiohttp_app": ("aiohttp",)}
+USER_FIELDS = ("id", "is_bot", "first_name", "last_name", "username", "language_code",
+               "is_premium", "added_to_attachment_menu", "allows_write_to_pm", "photo_url")
+# Lines a server may log only when a request escaped its handler or broke its connection.
+CRASH_MARKS = ("Traceback", "Exception in ASGI application", "Error handling request",
+               "Task exception was never retrieved", "PanicException")
+
+
+def as_answered(user):
+    return {name: user.get(name) for name in USER_FIELDS}
+
+
+@pytest.fixture(scope="module", params=list(APPS))
+def server(request, tmp_path_factory):
+    for module in APPS[request.param]:
+        pytest.importorskip(module)
+    token = f"{secrets.randbelow(10**10)}:{secrets.token_urlsafe(26)}"
+    log = tmp_path_factory.mktemp(request.param) / "server.log"
+    running = start_server(request.param, token, log, MAX_AGE)
+    running.token = token
+    yield running
+    stop_server(running)
+
+
+@pytest.fixture()
+def client(server):
+    with httpx.Client(base_url=server.url, timeout=30.0, trust_env=False) as client:
+        yield client
+
+
+def altered(text, old, new):
+    assert old in text
+    return text.replace(old, new, 1)
+
+
+FULL_USER = {"id": 7, "is_bot": False, "first_name": "Bo", "last_name": "Ek", "username": "bo",
+             "language_code": "sv", "is_premium": True, "added_to_attachment_menu": False,
+             "allows_write_to_pm": True, "photo_url": "https://example.invalid/bo.jpg"}
+
+
+def no_auth_date(token):
+    return sign_init_data({"user": USER, "auth_date": None}, bot_token=token)
+
+
+# Each case makes its headers from the server's bot token when the request is sent.
+ANSWERS = {
+    "genuine": (lambda token: authorization(signed(token)), 200, as_answered(USER)),
+    "lowercase scheme, two spaces": (
+        lambda token: {"Authorization": f"initdata  {signed(token)}"}, 200, as_answered(USER)),
+    "every user field": (
+        lambda token: authorization(signed(token, user=FULL_USER)), 200, FULL_USER),
+    "just fresh": (lambda token: authorization(signed(token, age=MAX_AGE - 15)), 200,
+                   as_answered(USER)),
+    "ahead within skew": (lambda token: authorization(signed(token, age=-MAX_FUTURE / 2)), 200,
+                          as_answered(USER)),
+    "no header": (lambda token: {}, 401, "missing_authorization"),
+    "empty header": (lambda token: {"Authorization": ""}, 401, "missing_authorization"),
+    "other scheme": (lambda token: {"Authorization": f"Bearer {signed(token)}"}, 401,
+                     "missing_authorization"),
+    "no space after scheme": (lambda token: {"Authorization": f"InitData{signed(token)}"}, 401,
+                              "missing_authorization"),
+    "scheme alone": (lambda token: {"Authorization": "InitData"}, 401, "malformed"),
+    "junk": (lambda token: authorization("not init data"), 401, "malformed"),
+    "user without id": (lambda token: authorization(altered(signed(token), "%22id%22", "%22xd%22")),
+                        401, "malformed"),
+    "other bot": (lambda token: authorization(signed("1:another-bot")), 401, "signature"),
+    "altered user": (lambda token: authorization(altered(signed(token), "279058397", "1")), 401,
+                     "signature"),
+    "altered name": (lambda token: authorization(altered(signed(token), "Berg", "Borg")), 401,
+                     "signature"),
+    "stale": (lambda token: authorization(signed(token, age=MAX_AGE + 5)), 401, "expired"),
+    "future": (lambda token: authorization(signed(token, age=-MAX_FUTURE - 60)), 401, "future"),
+    "no auth_date": (lambda token: authorization(no_auth_date(token)), 401, "no_auth_date"),
+    "no user": (lambda token: authorization(signed(token, user=None)), 401, "no_user"),
+}
+@pytest.mark.parametrize("case", list(ANSWERS))
+def test_answers(client, server, case):
+    make_headers, status, expected = ANSWERS[case]
+    answer = client.get("/me", headers=make_headers(server.token))
+    assert answer.status_code == status, answer.text
+    if status == 200:
+        assert answer.json() == expected
+    else:
+        assert answer.json() == {"error": expected}
+        assert answer.headers["www-authenticate"] == "InitData"
+
+
+def test_parser_message_is_logged_not_echoed(client, server):
+    answer = client.get("/me", headers=authorization("user=%7B&hash=00"))
+    assert answer.json() == {"error": "malformed"}
+    deadline = time.monotonic() + 10
+    while "Unable to parse user" not in server.log_text() and time.monotonic() < deadline:
+        time.sleep(0.05)
+    assert "init data refused: malformed Unable to parse user: " in server.log_text()
+
+
+def test_large_init_data(client, server):
+    # Within every framework's default header limit (aiohttp's is 8 KiB a field).
+    big = signed(server.token, extra={"start_param": "p" * 6000})
+    assert client.get("/me", headers=authorization(big)).json() == as_answered(USER)
+    forged = altered(big, "ppp", "ppq")
+    assert client.get("/me", headers=authorization(forged)).json() == {"error": "signature"}
+    assert client.get("/me", headers=authorization("%" * 6000)).json() == {"error": "malformed"}
+
+
+def test_body_is_ignored(client, server):
+    body = os.urandom(64 * 1024)
+    genuine = authorization(signed(server.token))
+    assert client.request("GET", "/me", content=body, headers=genuine).status_code == 200
+    assert client.request("GET", "/me", content=body).status_code == 401
+    assert client.post("/me", content=body, headers=genuine).status_code == 405
+
+
+def test_concurrent_requests_get_their_own_user(server):
+    users = [{"id": 1000 + n, "first_name": f"User {n}"} for n in range(100)]
+
+    async def run():
+        limits = httpx.Limits(max_connections=16)
+        async with httpx.AsyncClient(base_url=server.url, timeout=60.0, limits=limits,
+                                     trust_env=False) as client:
+            async def call(user):
+                return await client.get("/me", headers=authorization(signed(server.token,
+                                                                            user=user)))
+            return await asyncio.wait_for(asyncio.gather(*(call(user) for user in users)), 120)
+
+    answers = asyncio.run(run())
+    assert [answer.status_code for answer in answers] == [200] * len(users)
+    assert [answer.json()["id"] for answer in answers] == [user["id"] for user in users]
+
+
+def test_server_alive_and_clean_after_everything(client, server):
+    """Runs last for each app: nothing above may have killed the server or raised inside it."""
+    assert server.process.poll() is None
+    assert client.get("/me", headers=authorization(signed(server.token))).status_code == 200
+    log = server.log_text()
+    assert not [mark for mark in CRASH_MARKS if mark in log], log
