@@ -250,3 +250,53 @@ def test_import_is_refused_when_libcrypto_has_no_sha256(tmp_path):
                            env=child_env(OPENSSL_CONF=str(config)))
     assert (child.returncode, death_markers(child.stderr)) == (0, []), child.stderr
     assert child.stdout.startswith("ImportError:") and "SHA-256" in child.stdout, child.stdout
+
+
+# ---------------------------------------------------------------------------------------------
+# An interpreter that may not load single-phase modules
+#
+# CPython 3.12 refuses a single-phase module in an interpreter with its own GIL, but only after
+# the module's PyInit has run. Refused there, the module must not stay claimed by that
+# interpreter: the main interpreter imports it afterwards. 3.13 runs PyInit in the main
+# interpreter whichever interpreter imports, so the same script guards that path as well.
+
+OWN_GIL_FIRST_ATTEMPT = {
+    (3, 12): """
+import _xxsubinterpreters as interpreters
+interp = interpreters.create(isolated=True)
+try:
+    interpreters.run_string(interp, CODE)
+    print("subinterpreter: imported")
+except interpreters.RunFailedError as error:
+    print("subinterpreter:", error)
+""",
+    (3, 13): """
+import _interpreters as interpreters
+interp = interpreters.create("isolated")
+failure = interpreters.exec(interp, CODE)
+print("subinterpreter:", "imported" if failure is None else failure.formatted)
+""",
+}
+
+OWN_GIL_THEN_MAIN = """
+CODE = "import sys; sys.path.insert(0, {directory!r}); import norvik_auth"
+{first_attempt}
+interpreters.destroy(interp)
+import norvik_auth
+print("main:", norvik_auth.parse_webapp_data("hash=ok").hash)
+"""
+
+
+@pytest.mark.skipif(sys.version_info[:2] not in OWN_GIL_FIRST_ATTEMPT,
+                    reason="interpreters that refuse single-phase modules are reached here only "
+                           "on CPython 3.12 and 3.13; older versions have none")
+def test_own_gil_interpreter_is_refused_before_it_claims_the_module():
+    script = OWN_GIL_THEN_MAIN.format(directory=os.path.dirname(norvik_auth.__file__),
+                                      first_attempt=OWN_GIL_FIRST_ATTEMPT[sys.version_info[:2]])
+    child = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True,
+                           env=child_env(), timeout=60)
+    lines = child.stdout.splitlines()
+    assert len(lines) == 2, (child.stdout, child.stderr)
+    assert lines[0].startswith("subinterpreter:") and "ImportError" in lines[0], lines[0]
+    assert lines[0].endswith("module norvik_auth does not support loading in subinterpreters")
+    assert (lines[1], child.returncode) == ("main: ok", 0), child.stderr

@@ -11,6 +11,12 @@
 #include "binding/record_classes.hpp"
 #include "binding/signer.hpp"
 
+#if PY_VERSION_HEX >= 0x030C0000 && PY_VERSION_HEX < 0x030D0000
+// CPython 3.12's own test whether the current interpreter may load a single-phase module, its
+// overrides included; exported, but declared only among the internal headers.
+extern "C" PyAPI_FUNC(int) _PyImport_CheckSubinterpIncompatibleExtensionAllowed(const char* name);
+#endif
+
 namespace norvik_auth::binding {
 namespace {
 
@@ -71,6 +77,15 @@ void run_module_body(PyObject* module) {
 PyRef initialise_module() {
     const std::int64_t interpreter = PyInterpreterState_GetID(PyInterpreterState_Get());
     if (interpreter == -1) throw_pending_error();
+#if PY_VERSION_HEX >= 0x030C0000 && PY_VERSION_HEX < 0x030D0000
+    // 3.12 runs this function even in an interpreter that may not load single-phase modules (one
+    // with its own GIL) and refuses the module only afterwards. Refused here first, with the same
+    // ImportError, such an interpreter never claims the module, and another one can still import
+    // it. From 3.13 on, CPython runs this function in the main interpreter in any case.
+    if (_PyImport_CheckSubinterpIncompatibleExtensionAllowed(g_module_definition.m_name) < 0) {
+        throw_pending_error();
+    }
+#endif
     std::int64_t unclaimed = -1;
     if (!g_claiming_interpreter.compare_exchange_strong(unclaimed, interpreter) &&
         unclaimed != interpreter) {
