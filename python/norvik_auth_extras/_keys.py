@@ -16,9 +16,9 @@ KeyLike = Union[Sequence[int], bytes]
 def key_bytes(bot_token: Optional[str], secret_key: Optional[KeyLike]) -> bytes:
     """The bot's secret key from exactly one of a token and a key."""
     if bot_token is None and secret_key is None:
-        raise TypeError("give bot_token or secret_key")
+        raise ValueError("give bot_token or secret_key")
     if bot_token is not None and secret_key is not None:
-        raise TypeError("give bot_token or secret_key, not both")
+        raise ValueError("give bot_token or secret_key, not both")
     if bot_token is not None:
         if not isinstance(bot_token, str):
             raise TypeError(f"bot_token must be a str, not {type(bot_token).__name__}")
