@@ -1,17 +1,22 @@
 // libFuzzer entry over the plain C++ core: form decoding, init-data parsing, records and text forms.
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <string>
+#include <span>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 #include "lib/abort.hpp"
 #include "lib/form_scan.hpp"
+#include "lib/hmac_sha256.hpp"
+#include "lib/kernels.hpp"
 #include "lib/form_urlencoded.hpp"
 #include "lib/init_data_parser.hpp"
 #include "lib/percent_decode.hpp"
@@ -302,83 +307,152 @@ void check_record(std::string_view json) {
     }
 }
 
-/// Every vector decoder this processor runs, and the dispatching entry point, must write what
-/// the scalar one writes, for the whole input and for every suffix that starts it at another
-/// offset in the widest (64-byte) steps.
-void check_percent_decoding(std::string_view input) {
-    std::string vector(input.size(), '\0');
-    std::string scalar(input.size(), '\0');
-    const auto written = [](const std::string& buffer, const char* end) {
-        return std::string_view(buffer.data(), static_cast<std::size_t>(end - buffer.data()));
-    };
-    for (std::size_t skip = 0; skip < 64 && skip <= input.size(); ++skip) {
-        const std::string_view raw = input.substr(skip);
-        const std::string_view expected =
-            written(scalar, norvik_auth::lib::percent_decode_scalar(raw, scalar.data()));
-        require(written(vector, norvik_auth::lib::percent_decode(raw, vector.data())) == expected,
-                "vector and scalar percent-decoding disagree");
-        for (const auto& decoder : norvik_auth::lib::vector_percent_decoders()) {
-            require(written(vector, decoder.decode(raw, vector.data())) == expected,
-                    (std::string("percent-decoding kernel disagrees with the scalar one: ") +
-                     decoder.name).c_str());
-        }
+/// The lowercase hex of a digest, the plainest way.
+std::string lower_hex(const norvik_auth::lib::Digest& digest) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    for (const std::uint8_t byte : digest) {
+        hex += kDigits[byte >> 4];
+        hex += kDigits[byte & 15];
     }
+    return hex;
 }
 
-/// Every vector byte search this processor runs must find what the bytewise one finds: the
-/// separators of blocks of every size at every offset, and the needs of every component that
-/// starts within the first 64 bytes.
-void check_form_scanning(std::string_view input) {
-    const norvik_auth::lib::FormScanner& reference = norvik_auth::lib::bytewise_form_scanner();
-    for (const auto& scanner : norvik_auth::lib::vector_form_scanners()) {
-        const std::string what = std::string("form byte search disagrees with the bytewise one: ") +
-                                 scanner.name;
+/// Every kernel of the table that this processor runs, not only the ones the module picked,
+/// must agree with its reference: from every offset of the first 64 bytes, on the whole rest
+/// and, for the block searches, on blocks of every size.
+struct KernelChecks {
+    std::string_view input;
+
+    void operator()(const char* name, const norvik_auth::lib::PercentDecodeEntry& kernel) const {
+        std::string got(input.size(), '\0');
+        std::string want(input.size(), '\0');
+        for (std::size_t skip = 0; skip < 64 && skip <= input.size(); ++skip) {
+            const std::string_view raw = input.substr(skip);
+            const char* const got_end = kernel.run(raw, got.data());
+            const char* const want_end = kernel.reference(raw, want.data());
+            require(std::string_view(got.data(), static_cast<std::size_t>(got_end - got.data())) ==
+                        std::string_view(want.data(), static_cast<std::size_t>(want_end - want.data())),
+                    name);
+        }
+    }
+
+    void operator()(const char* name, const norvik_auth::lib::FormScanEntry& kernel) const {
+        if (kernel.run.block_stops == kernel.reference.block_stops &&
+            kernel.run.component_needs == kernel.reference.component_needs) {
+            return;  // the reference itself
+        }
         for (std::size_t start = 0; start < 64 && start <= input.size(); ++start) {
             const std::string_view rest = input.substr(start);
             const std::size_t block = std::min(rest.size(), norvik_auth::lib::kStopBlock);
-            const auto stops = scanner.block_stops(rest.data(), block);
-            const auto expected_stops = reference.block_stops(rest.data(), block);
+            const auto stops = kernel.run.block_stops(rest.data(), block);
+            const auto expected_stops = kernel.reference.block_stops(rest.data(), block);
             require(stops.ampersands == expected_stops.ampersands &&
                         stops.equals == expected_stops.equals,
-                    what.c_str());
+                    name);
             for (const std::size_t length : {rest.size(), rest.size() / 2, std::size_t{15},
                                              std::size_t{16}, std::size_t{17}, std::size_t{70}}) {
                 const std::string_view raw = rest.substr(0, std::min(length, rest.size()));
-                const auto needs = scanner.component_needs(raw);
-                const auto expected = reference.component_needs(raw);
+                const auto needs = kernel.run.component_needs(raw);
+                const auto expected = kernel.reference.component_needs(raw);
                 require(needs.first_special == expected.first_special &&
                             needs.has_escape == expected.has_escape,
-                        what.c_str());
+                        name);
             }
         }
     }
-}
 
-/// The vector search for the ends of plain runs in JSON strings must find what the bytewise one
-/// finds in blocks of every size at every offset. The reader, which may keep the stops of one
-/// block, must find from every offset the run that a plain search finds: stepped through one
-/// byte at a time, and from stop to stop as strings are read. So must the word-at-a-time search
-/// that other processors use, from every offset of the first blocks.
-void check_json_stops(std::string_view input) {
-    using norvik_auth::webapp_data::kJsonStopBlock;
-    for (std::size_t start = 0; start < kJsonStopBlock && start <= input.size(); ++start) {
-        const std::string_view rest = input.substr(start);
-        for (std::size_t size = 0; size <= std::min(rest.size(), kJsonStopBlock); ++size) {
-            require(norvik_auth::webapp_data::json_block_stops(rest.data(), size) ==
-                        norvik_auth::webapp_data::json_block_stops_bytewise(rest.data(), size),
-                    "vector and bytewise JSON string stops disagree");
+    void operator()(const char* name, const norvik_auth::lib::JsonBlockStopsEntry& kernel) const {
+        for (std::size_t start = 0; start < 64 && start <= input.size(); ++start) {
+            const std::string_view rest = input.substr(start);
+            for (std::size_t size = 0; size <= std::min<std::size_t>(rest.size(), 64); ++size) {
+                require(kernel.run(rest.data(), size) == kernel.reference(rest.data(), size), name);
+            }
         }
     }
+
+    void operator()(const char* name, const norvik_auth::lib::JsonPlainRunEntry& kernel) const {
+        for (std::size_t at = 0; at <= std::min<std::size_t>(input.size(), 192); ++at) {
+            require(kernel.run(input.substr(at)) == kernel.reference(input.substr(at)), name);
+        }
+    }
+
+    /// The digest is the input's first 32 bytes (zero-padded); the hex texts tried are the right
+    /// one, the right one with the byte the input picks changed to the input's next byte, and
+    /// the 64 input bytes after the digest.
+    void operator()(const char* name, const norvik_auth::lib::SignatureHexEntry& kernel) const {
+        norvik_auth::lib::Digest digest{};
+        std::copy_n(input.begin(), std::min(input.size(), digest.size()), digest.begin());
+        const std::string hex = lower_hex(digest);
+        std::vector<std::string> texts{hex};
+        if (input.size() >= 2) {
+            std::string changed = hex;
+            changed[static_cast<unsigned char>(input[0]) % 64] = input[1];
+            texts.push_back(changed);
+        }
+        if (input.size() >= 96) texts.emplace_back(input.substr(32, 64));
+        for (const std::string& text : texts) {
+            const bool expected = text == hex;
+            require(kernel.run(digest, text.data()) == expected, name);
+            require(kernel.reference(digest, text.data()) == expected, name);
+        }
+    }
+};
+
+void check_kernels(std::string_view input) {
+    for (const norvik_auth::lib::Kernel& kernel : norvik_auth::lib::kernel_table()) {
+        if (!kernel.runs_here()) continue;
+        const std::string what = std::string("kernel disagrees with its reference: ") + kernel.name;
+        std::visit([&](const auto& entry) { KernelChecks{input}(what.c_str(), entry); },
+                   kernel.entry);
+    }
+    // And the module's own choice of percent-decoder, by input size.
+    std::string got(input.size(), '\0');
+    std::string want(input.size(), '\0');
+    for (std::size_t skip = 0; skip < 64 && skip <= input.size(); ++skip) {
+        const std::string_view raw = input.substr(skip);
+        const char* const got_end = norvik_auth::lib::percent_decode(raw, got.data());
+        const char* const want_end = norvik_auth::lib::kernels::percent_decode_bytewise(raw, want.data());
+        require(std::string_view(got.data(), static_cast<std::size_t>(got_end - got.data())) ==
+                    std::string_view(want.data(), static_cast<std::size_t>(want_end - want.data())),
+                "percent_decode disagrees with the bytewise reference");
+    }
+}
+
+/// The key's bytes reach HMAC as they are, of any length (longer than a block is hashed
+/// first): a signature made under a key taken from the input validates under it, and not with
+/// one digit changed or in capitals. (Turning a key argument into bytes is binding code, which
+/// needs the interpreter: the Python fuzzer covers it.)
+void check_signature_keys(std::string_view input) {
+    if (input.empty()) return;
+    static norvik_auth::lib::Signer signer;
+    static norvik_auth::lib::HmacSha256 hmac;
+    const std::size_t key_size = std::min<std::size_t>(static_cast<unsigned char>(input[0]), input.size() - 1);
+    const std::string_view key_text = input.substr(1, key_size);
+    const std::string_view message = input.substr(1 + key_size);
+    const std::span<const std::uint8_t> key(reinterpret_cast<const std::uint8_t*>(key_text.data()),
+                                            key_text.size());
+    const std::string hex = lower_hex(
+        hmac(key, {reinterpret_cast<const std::uint8_t*>(message.data()), message.size()}));
+    require(signer.signature_matches(message, hex, key), "signature under an input key refused");
+    std::string changed = hex;
+    changed[message.size() % 64] = changed[message.size() % 64] == '0' ? '1' : '0';
+    require(!signer.signature_matches(message, changed, key), "changed signature accepted");
+    std::string upper = hex;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    require(signer.signature_matches(message, upper, key) == (upper == hex),
+            "signature in capitals accepted");
+}
+
+/// The reader, which may keep the stops of one block, must find from every offset the run that
+/// a plain search finds: stepped through one byte at a time, and from stop to stop as strings
+/// are read. (The searches themselves are checked with every kernel.)
+void check_json_stops(std::string_view input) {
     // The offset of the first stop at or after each offset, the size when none.
     std::vector<std::size_t> next_stop(input.size() + 1, input.size());
     for (std::size_t i = input.size(); i-- > 0;) {
         const auto c = static_cast<unsigned char>(input[i]);
         next_stop[i] = c == '"' || c == '\\' || c < 0x20 ? i : next_stop[i + 1];
-    }
-    for (std::size_t at = 0; at <= std::min(input.size(), 3 * kJsonStopBlock); ++at) {
-        require(norvik_auth::webapp_data::json_plain_run_length_words(input.substr(at)) ==
-                    next_stop[at] - at,
-                "word-at-a-time plain run found wrongly");
     }
     JsonReader each_byte(input);
     JsonReader stop_to_stop(input);
@@ -416,8 +490,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check_record<WebAppUser>(input);
     check_record<WebAppChat>(input);
     check_quoting(input);
-    check_percent_decoding(input);
-    check_form_scanning(input);
+    check_kernels(input);
     check_json_stops(input);
+    check_signature_keys(input);
     return 0;
 }

@@ -7,10 +7,9 @@
 #include <bit>
 #include <cstring>
 
-#include "util/cpu_features.hpp"
+#include "lib/kernels.hpp"
 
-#if defined(__SSE2__) && (defined(__GNUC__) || defined(__clang__))
-#define NORVIK_HAVE_X86_SCANNERS 1
+#ifdef NORVIK_SSE2
 #include <immintrin.h>
 #endif
 
@@ -32,16 +31,6 @@ constexpr std::array<std::uint8_t, 256> make_class_table() {
 }
 constexpr std::array<std::uint8_t, 256> kByteClass = make_class_table();
 
-BlockStops block_stops_bytewise(const char* block, std::size_t size) {
-    BlockStops stops{0, 0};
-    for (std::size_t i = 0; i < size; ++i) {
-        const std::uint8_t kind = kByteClass[static_cast<unsigned char>(block[i])];
-        stops.ampersands |= std::uint64_t{kind == kAmpersand} << i;
-        stops.equals |= std::uint64_t{kind == kEquals} << i;
-    }
-    return stops;
-}
-
 /// The search from `i` on, a byte at a time, with the first special byte found so far (the
 /// size when none).
 ComponentNeeds finish_needs(std::string_view raw, std::size_t i, std::size_t first) {
@@ -53,13 +42,7 @@ ComponentNeeds finish_needs(std::string_view raw, std::size_t i, std::size_t fir
     return {first, false};
 }
 
-ComponentNeeds component_needs_bytewise(std::string_view raw) {
-    return finish_needs(raw, 0, raw.size());
-}
-
-constexpr FormScanner kBytewise{"bytewise", block_stops_bytewise, component_needs_bytewise};
-
-#ifdef NORVIK_HAVE_X86_SCANNERS
+#ifdef NORVIK_SSE2
 
 /// The '&' and '=' lanes of sixteen bytes, and their '+'/'%' and non-ASCII lanes.
 struct Lanes16 {
@@ -78,6 +61,28 @@ Lanes16 lanes16(const char* bytes16) {
                               _mm_cmpeq_epi8(bytes, _mm_set1_epi8('%')))),
             bits(bytes)};  // the sign bits
 }
+
+#endif
+
+}  // namespace
+
+namespace kernels {
+
+BlockStops block_stops_bytewise(const char* block, std::size_t size) {
+    BlockStops stops{0, 0};
+    for (std::size_t i = 0; i < size; ++i) {
+        const std::uint8_t kind = kByteClass[static_cast<unsigned char>(block[i])];
+        stops.ampersands |= std::uint64_t{kind == kAmpersand} << i;
+        stops.equals |= std::uint64_t{kind == kEquals} << i;
+    }
+    return stops;
+}
+
+ComponentNeeds component_needs_bytewise(std::string_view raw) {
+    return finish_needs(raw, 0, raw.size());
+}
+
+#ifdef NORVIK_SSE2
 
 /// Four sixteen-byte steps; a partial block is first copied into zeroed room (zero bytes match
 /// nothing), so no byte is looked at alone.
@@ -124,9 +129,12 @@ ComponentNeeds component_needs_sse2(std::string_view raw) {
     return {first, false};
 }
 
+#endif
+
+#if defined(NORVIK_X86_TARGETS) && defined(NORVIK_SSE2)
+
 /// A whole block in one step, by a masked load that reads nothing past it.
-__attribute__((target("avx512f,avx512bw,bmi"))) BlockStops block_stops_avx512(const char* block,
-                                                                              std::size_t size) {
+NORVIK_TARGET_AVX512_BW BlockStops block_stops_avx512(const char* block, std::size_t size) {
     const __mmask64 lanes = size >= 64 ? ~__mmask64{0} : (__mmask64{1} << size) - 1;
     const __m512i bytes = _mm512_maskz_loadu_epi8(lanes, block);
     return {_mm512_mask_cmpeq_epi8_mask(lanes, bytes, _mm512_set1_epi8('&')),
@@ -134,8 +142,7 @@ __attribute__((target("avx512f,avx512bw,bmi"))) BlockStops block_stops_avx512(co
 }
 
 /// Sixty-four bytes a step, the last one a masked load.
-__attribute__((target("avx512f,avx512bw,bmi"))) ComponentNeeds component_needs_avx512(
-    std::string_view raw) {
+NORVIK_TARGET_AVX512_BW ComponentNeeds component_needs_avx512(std::string_view raw) {
     const std::size_t size = raw.size();
     std::size_t first = size;
     for (std::size_t i = 0; i < size; i += 64) {
@@ -155,34 +162,17 @@ __attribute__((target("avx512f,avx512bw,bmi"))) ComponentNeeds component_needs_a
     return {first, false};
 }
 
-// In the order of the processor features they need, so a prefix of it is what one can run;
-// the processor is asked once, at load.
-constexpr FormScanner kVectorScanners[] = {
-    {"sse2", block_stops_sse2, component_needs_sse2},
-    {"avx512", block_stops_avx512, component_needs_avx512},
-};
-const std::size_t kRunnableScanners = util::cpu_has_avx512_vbmi2() ? 2 : 1;
-
 #endif
+
+}  // namespace kernels
+
+namespace {
+
+// Chosen once, at load.
+const FormScanner& kChosenScanner = chosen_kernel<FormScanEntry>().run;
 
 }  // namespace
 
-const FormScanner& form_scanner() {
-#ifdef NORVIK_HAVE_X86_SCANNERS
-    return kVectorScanners[kRunnableScanners - 1];
-#else
-    return kBytewise;
-#endif
-}
-
-const FormScanner& bytewise_form_scanner() { return kBytewise; }
-
-std::span<const FormScanner> vector_form_scanners() {
-#ifdef NORVIK_HAVE_X86_SCANNERS
-    return std::span<const FormScanner>(kVectorScanners, kRunnableScanners);
-#else
-    return {};
-#endif
-}
+const FormScanner& form_scanner() { return kChosenScanner; }
 
 }  // namespace norvik_auth::lib

@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <span>
 #include <string_view>
 
 namespace norvik_auth::lib {
@@ -26,9 +25,8 @@ struct ComponentNeeds {
     bool has_escape;
 };
 
-/// The byte searches, one implementation.
+/// The byte searches, one implementation (lib/kernels.hpp lists them all).
 struct FormScanner {
-    const char* name;
     /// The separators among the first `size` bytes at `block` (size at most kStopBlock).
     BlockStops (*block_stops)(const char* block, std::size_t size);
     ComponentNeeds (*component_needs)(std::string_view raw);
@@ -36,11 +34,5 @@ struct FormScanner {
 
 /// The fastest implementation this processor runs.
 const FormScanner& form_scanner();
-
-/// A byte at a time on any processor: the reference.
-const FormScanner& bytewise_form_scanner();
-
-/// Every vector implementation this processor runs, so that checks reach each one.
-std::span<const FormScanner> vector_form_scanners();
 
 }  // namespace norvik_auth::lib

@@ -3,14 +3,14 @@
 #include "lib/percent_decode.hpp"
 
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
+#include "lib/kernels.hpp"
 #include "util/byte_scan.hpp"
-#include "util/cpu_features.hpp"
 
-#if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
-#define NORVIK_HAVE_X86_KERNELS 1
+#ifdef NORVIK_X86_TARGETS
 #include <immintrin.h>
 #endif
 
@@ -33,7 +33,7 @@ constexpr std::array<std::uint8_t, 256> make_hex_table() {
 }
 constexpr std::array<std::uint8_t, 256> kHexValue = make_hex_table();
 
-#ifdef NORVIK_HAVE_X86_KERNELS
+#ifdef NORVIK_X86_TARGETS
 
 // For each 8-bit mask of lanes to keep: the shuffle that packs those lanes to the front (unused
 // lanes select nothing: top bit set), and how many there are.
@@ -57,7 +57,7 @@ constexpr PackTable make_pack_table() {
 constexpr PackTable kPack = make_pack_table();
 
 /// The value of each byte read as a hex digit, with `valid` set in the lanes that hold one.
-__attribute__((target("ssse3"))) inline __m128i hex_digits(__m128i bytes, __m128i& valid) {
+NORVIK_TARGET_SSSE3 inline __m128i hex_digits(__m128i bytes, __m128i& valid) {
     const __m128i digit = _mm_sub_epi8(bytes, _mm_set1_epi8('0'));
     const __m128i is_digit = _mm_cmpeq_epi8(_mm_min_epu8(digit, _mm_set1_epi8(9)), digit);
     const __m128i letter =
@@ -68,12 +68,32 @@ __attribute__((target("ssse3"))) inline __m128i hex_digits(__m128i bytes, __m128
                         _mm_and_si128(is_letter, _mm_add_epi8(letter, _mm_set1_epi8(10))));
 }
 
+/// The value of each byte read as a hex digit, with `valid` set in the lanes that hold one.
+__attribute__((target("avx512f,avx512bw"))) inline __m512i hex_digits_512(__m512i bytes,
+                                                                         __mmask64& valid) {
+    const __m512i digit = _mm512_sub_epi8(bytes, _mm512_set1_epi8('0'));
+    const __m512i letter =
+        _mm512_sub_epi8(_mm512_or_si512(bytes, _mm512_set1_epi8(0x20)), _mm512_set1_epi8('a'));
+    const __mmask64 is_digit = _mm512_cmple_epu8_mask(digit, _mm512_set1_epi8(9));
+    const __mmask64 is_letter = _mm512_cmple_epu8_mask(letter, _mm512_set1_epi8(5));
+    valid = is_digit | is_letter;
+    return _mm512_mask_add_epi8(digit, is_letter, letter, _mm512_set1_epi8(10));
+}
+
+#endif
+
+}  // namespace
+
+namespace kernels {
+
+#ifdef NORVIK_X86_TARGETS
+
 /// Sixteen input bytes per step. Whether a '%' starts an escape depends only on the two bytes
 /// after it, and those are hex digits, never '%', so every lane can be judged at once: an
 /// escape's lane takes the decoded byte and its two digit lanes are dropped, then the kept
 /// lanes are packed eight at a time. Digits of an escape in the last two lanes are dropped from
 /// the next step. The rest goes to the scalar loop.
-__attribute__((target("ssse3"))) char* percent_decode_ssse3(std::string_view raw, char* out) {
+NORVIK_TARGET_SSSE3 char* percent_decode_ssse3(std::string_view raw, char* out) {
     const char* p = raw.data();
     const char* const end = p + raw.size();
     unsigned carried = 0;  // lanes of this step that are digits of the previous step's escape
@@ -127,23 +147,10 @@ __attribute__((target("ssse3"))) char* percent_decode_ssse3(std::string_view raw
     return percent_decode_scalar(std::string_view(p, static_cast<std::size_t>(end - p)), out);
 }
 
-/// The value of each byte read as a hex digit, with `valid` set in the lanes that hold one.
-__attribute__((target("avx512f,avx512bw"))) inline __m512i hex_digits_512(__m512i bytes,
-                                                                         __mmask64& valid) {
-    const __m512i digit = _mm512_sub_epi8(bytes, _mm512_set1_epi8('0'));
-    const __m512i letter =
-        _mm512_sub_epi8(_mm512_or_si512(bytes, _mm512_set1_epi8(0x20)), _mm512_set1_epi8('a'));
-    const __mmask64 is_digit = _mm512_cmple_epu8_mask(digit, _mm512_set1_epi8(9));
-    const __mmask64 is_letter = _mm512_cmple_epu8_mask(letter, _mm512_set1_epi8(5));
-    valid = is_digit | is_letter;
-    return _mm512_mask_add_epi8(digit, is_letter, letter, _mm512_set1_epi8(10));
-}
-
 /// Sixty-four input bytes per step, the same lane rules as the SSSE3 loop: each lane's two
 /// following bytes are read from two more unaligned loads, and the kept lanes are packed by one
 /// compress instruction instead of two table shuffles.
-__attribute__((target("avx512f,avx512bw,avx512vbmi2,popcnt"))) char* percent_decode_avx512(
-    std::string_view raw, char* out) {
+NORVIK_TARGET_AVX512_VBMI2 char* percent_decode_avx512(std::string_view raw, char* out) {
     const char* p = raw.data();
     const char* const end = p + raw.size();
     std::uint64_t carried = 0;
@@ -173,43 +180,65 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi2,popcnt"))) char* percent_dec
         carried = escapes >> 62 | escapes >> 63;
         const std::uint64_t keep = ~dropped;
         _mm512_storeu_si512(out, _mm512_maskz_compress_epi8(keep, lanes));
-        out += __builtin_popcountll(keep);
+        out += std::popcount(keep);
         p += 64;
     }
     p += carried == 0 ? 0 : carried == 1 ? 1 : 2;
     return percent_decode_ssse3(std::string_view(p, static_cast<std::size_t>(end - p)), out);
 }
 
-const bool kUseSsse3 = util::cpu_has_ssse3();
-const bool kUseAvx512 = util::cpu_has_avx512_vbmi2();
-
-// Below these sizes the vector loops would not run a single step.
-constexpr std::size_t kSsse3Minimum = 18;
-constexpr std::size_t kAvx512Minimum = 66;
-
-// In the order of the processor features they need, so a prefix of it is what one can run.
-constexpr PercentDecoder kVectorDecoders[] = {{"ssse3", percent_decode_ssse3},
-                                              {"avx512-vbmi2", percent_decode_avx512}};
-
 #endif
+
+char* percent_decode_bytewise(std::string_view raw, char* out) {
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(raw[i]);
+        if (byte == '%' && raw.size() - i > 2) {
+            const std::uint8_t high = kHexValue[static_cast<unsigned char>(raw[i + 1])];
+            const std::uint8_t low = kHexValue[static_cast<unsigned char>(raw[i + 2])];
+            if ((high | low) < 16) {
+                *out++ = static_cast<char>(high << 4 | low);
+                i += 2;
+                continue;
+            }
+        }
+        *out++ = byte == '+' ? ' ' : static_cast<char>(byte);
+    }
+    return out;
+}
+
+}  // namespace kernels
+
+namespace {
+
+/// The widest kernel this processor runs, and the next narrower one for inputs too short for it.
+struct PercentDecodeChoice {
+    PercentDecodeFn wide;
+    std::size_t wide_from;
+    PercentDecodeFn narrow;
+    std::size_t narrow_from;
+};
+
+PercentDecodeChoice choose_percent_decoders() {
+    const PercentDecodeEntry* wide = nullptr;
+    const PercentDecodeEntry* narrow = nullptr;
+    for (const Kernel& kernel : kernel_table()) {
+        const auto* entry = std::get_if<PercentDecodeEntry>(&kernel.entry);
+        if (entry == nullptr || !kernel.runs_here()) continue;
+        narrow = wide;
+        wide = entry;
+    }
+    if (narrow == nullptr) narrow = wide;
+    return {wide->run, wide->shortest, narrow->run, narrow->shortest};
+}
+
+const PercentDecodeChoice kPercentDecoders = choose_percent_decoders();
 
 }  // namespace
 
 char* percent_decode(std::string_view raw, char* out) {
-#ifdef NORVIK_HAVE_X86_KERNELS
-    if (kUseAvx512 && raw.size() >= kAvx512Minimum) return percent_decode_avx512(raw, out);
-    if (kUseSsse3 && raw.size() >= kSsse3Minimum) return percent_decode_ssse3(raw, out);
-#endif
+    if (raw.size() >= kPercentDecoders.wide_from) return kPercentDecoders.wide(raw, out);
+    if (raw.size() >= kPercentDecoders.narrow_from) return kPercentDecoders.narrow(raw, out);
     return percent_decode_scalar(raw, out);
-}
-
-std::span<const PercentDecoder> vector_percent_decoders() {
-#ifdef NORVIK_HAVE_X86_KERNELS
-    const std::size_t count = kUseAvx512 ? 2 : kUseSsse3 ? 1 : 0;
-    return std::span<const PercentDecoder>(kVectorDecoders, count);
-#else
-    return {};
-#endif
 }
 
 char* percent_decode_scalar(std::string_view raw, char* out) {

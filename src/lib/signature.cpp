@@ -3,9 +3,12 @@
 
 #include <array>
 #include <cstring>
+#include <string>
 #include <string_view>
 
-#if defined(__SSE2__)
+#include "lib/kernels.hpp"
+
+#ifdef NORVIK_SSE2
 #include <emmintrin.h>
 #endif
 
@@ -19,7 +22,16 @@ std::span<const std::uint8_t> bytes_of(std::string_view text) {
     return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
 
-#if defined(__SSE2__)
+/// The two lowercase hex digits of every byte value, high nibble first.
+constexpr std::array<std::array<char, 2>, 256> make_hex_pairs() {
+    constexpr char kDigits[] = "0123456789abcdef";
+    std::array<std::array<char, 2>, 256> pairs{};
+    for (int byte = 0; byte < 256; ++byte) pairs[byte] = {kDigits[byte >> 4], kDigits[byte & 0x0f]};
+    return pairs;
+}
+constexpr auto kHexPairs = make_hex_pairs();
+
+#ifdef NORVIK_SSE2
 /// The lowercase hex digit of each lane's value, 0 to 15: '0' + n, and 39 more past 9 to
 /// reach 'a'.
 __m128i hex_digits(__m128i nibbles) {
@@ -27,10 +39,34 @@ __m128i hex_digits(__m128i nibbles) {
     return _mm_add_epi8(_mm_add_epi8(nibbles, _mm_set1_epi8('0')),
                         _mm_and_si128(past_nine, _mm_set1_epi8(39)));
 }
+#endif
 
-/// Whether the 64 bytes at `hash` are the lowercase base16 of `digest`. The digits are made
-/// sixteen at a time, in registers, and every byte is compared whatever the outcome.
-bool is_lower_hex_of(const Digest& digest, const char* hash) {
+// Made at load from the kernel table: the compare is called once per validation.
+const HexCompareFn kHexCompare = chosen_kernel<SignatureHexEntry>().run;
+
+}  // namespace
+
+namespace kernels {
+
+bool hex_compare_bytewise(const Digest& digest, const char* hash) {
+    std::string hex;
+    for (const std::uint8_t byte : digest) hex.append(kHexPairs[byte].data(), 2);
+    return hex == std::string_view(hash, kHexSignatureSize);
+}
+
+/// The digits looked up two at a time, then every byte compared.
+bool hex_compare_portable(const Digest& digest, const char* hash) {
+    std::array<char, kHexSignatureSize> hex;
+    for (std::size_t i = 0; i < digest.size(); ++i) {
+        std::memcpy(hex.data() + 2 * i, kHexPairs[digest[i]].data(), 2);
+    }
+    return constant_time_equal(hex.data(), hash, hex.size());
+}
+
+#ifdef NORVIK_SSE2
+/// The digits made sixteen at a time, in registers, and every byte compared whatever the
+/// outcome.
+bool hex_compare_sse2(const Digest& digest, const char* hash) {
     const __m128i low_nibble = _mm_set1_epi8(0x0f);
     __m128i difference = _mm_setzero_si128();
     for (std::size_t half = 0; half < 2; ++half) {
@@ -51,27 +87,9 @@ bool is_lower_hex_of(const Digest& digest, const char* hash) {
     }
     return _mm_movemask_epi8(_mm_cmpeq_epi8(difference, _mm_setzero_si128())) == 0xffff;
 }
-#else
-/// The two lowercase hex digits of every byte value, high nibble first.
-constexpr std::array<std::array<char, 2>, 256> make_hex_pairs() {
-    constexpr char kDigits[] = "0123456789abcdef";
-    std::array<std::array<char, 2>, 256> pairs{};
-    for (int byte = 0; byte < 256; ++byte) pairs[byte] = {kDigits[byte >> 4], kDigits[byte & 0x0f]};
-    return pairs;
-}
-constexpr auto kHexPairs = make_hex_pairs();
-
-/// Whether the 64 bytes at `hash` are the lowercase base16 of `digest`, every byte compared.
-bool is_lower_hex_of(const Digest& digest, const char* hash) {
-    std::array<char, kHexSignatureSize> hex;
-    for (std::size_t i = 0; i < digest.size(); ++i) {
-        std::memcpy(hex.data() + 2 * i, kHexPairs[digest[i]].data(), 2);
-    }
-    return constant_time_equal(hex.data(), hash, hex.size());
-}
 #endif
 
-}  // namespace
+}  // namespace kernels
 
 Signer::Signer() : derivation_key_(hmac_.key_states(bytes_of(kDerivationKey))) {}
 
@@ -84,7 +102,7 @@ bool Signer::signature_matches(std::string_view data_check_string, std::string_v
     const Digest expected = hmac_(key, bytes_of(data_check_string));
     // The length is public (always 64); the bytes are compared without an early exit so the
     // time taken does not tell an attacker how much of a forged signature was right.
-    return hash.size() == kHexSignatureSize && is_lower_hex_of(expected, hash.data());
+    return hash.size() == kHexSignatureSize && kHexCompare(expected, hash.data());
 }
 
 bool Signer::signed_with(const webapp_data::WebAppInitData& init_data,

@@ -12,13 +12,18 @@ bool ask_ssse3() {
     return __builtin_cpu_supports("ssse3");
 }
 
+bool ask_avx512_bw() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("bmi");
+}
+
 bool ask_avx512_vbmi2() {
     __builtin_cpu_init();
-    return __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi2") &&
-           __builtin_cpu_supports("popcnt") && __builtin_cpu_supports("bmi");
+    return __builtin_cpu_supports("avx512vbmi2") && __builtin_cpu_supports("popcnt");
 }
 #else
 bool ask_ssse3() { return false; }
+bool ask_avx512_bw() { return false; }
 bool ask_avx512_vbmi2() { return false; }
 #endif
 
@@ -29,8 +34,13 @@ bool cpu_has_ssse3() {
     return answer;
 }
 
+bool cpu_has_avx512_bw() {
+    static const bool answer = cpu_has_ssse3() && ask_avx512_bw();
+    return answer;
+}
+
 bool cpu_has_avx512_vbmi2() {
-    static const bool answer = cpu_has_ssse3() && ask_avx512_vbmi2();
+    static const bool answer = cpu_has_avx512_bw() && ask_avx512_vbmi2();
     return answer;
 }
 

@@ -6,6 +6,10 @@ namespace norvik_auth::util {
 /// SSSE3 (byte shuffles). Always false off x86.
 bool cpu_has_ssse3();
 
+/// AVX-512 with byte and word operations (BW) and BMI1, with the operating system saving the
+/// registers. Always false off x86.
+bool cpu_has_avx512_bw();
+
 /// AVX-512 with byte and word operations (BW) and byte compression (VBMI2), with the operating
 /// system saving the registers. Always false off x86.
 bool cpu_has_avx512_vbmi2();

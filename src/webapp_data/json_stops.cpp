@@ -26,6 +26,12 @@ std::uint64_t json_block_stops_bytewise(const char* block, std::size_t size) {
     return stops;
 }
 
+std::size_t json_plain_run_length_bytewise(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && !ends_plain_run(static_cast<unsigned char>(text[i]))) ++i;
+    return i;
+}
+
 #if defined(__SSE2__)
 
 /// Four sixteen-byte steps. A partial block is first copied into zeroed room, so nothing past it

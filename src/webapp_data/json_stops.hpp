@@ -30,4 +30,7 @@ std::uint64_t json_block_stops_bytewise(const char* block, std::size_t size);
 /// Length of the run of `text` before its first byte that ends a plain run, eight bytes a step.
 std::size_t json_plain_run_length_words(std::string_view text);
 
+/// The same a byte at a time: the reference for the word version.
+std::size_t json_plain_run_length_bytewise(std::string_view text);
+
 }  // namespace norvik_auth::webapp_data
