@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "util/byte_order.hpp"
 #include "util/byte_scan.hpp"
 
 #if defined(__SSE2__)
@@ -75,8 +76,7 @@ constexpr std::size_t kRankedLines = 16;
 std::uint64_t line_key(const FieldEntry& entry) {
     // Most names have eight bytes or more: one load, in the order that compares as the bytes.
     if (entry.name.size() >= 8) {
-        const std::uint64_t word = util::load_word(entry.name.data());
-        return std::endian::native == std::endian::little ? __builtin_bswap64(word) : word;
+        return util::big_endian_value(util::load_word(entry.name.data()));
     }
     std::uint64_t key = 0;
     unsigned taken = 0;
