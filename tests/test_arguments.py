@@ -223,3 +223,60 @@ class TestKeyConversion:
                 return length
 
         assert validate_webapp_data(init_data, Key([1, 2])) is True
+
+
+class KeySequence:
+    """A sequence that is neither a list nor a tuple: its items are read one by one."""
+
+    def __init__(self, items):
+        self.items = list(items)
+
+    def __len__(self):
+        return len(self.items)
+
+    def __getitem__(self, index):
+        return self.items[index]
+
+
+class Index:
+    def __init__(self, value):
+        self.value = value
+
+    def __index__(self):
+        return self.value
+
+
+RANGE_KEY = bytes(range(100, 132))
+# One shape of key per way the items are read: exact lists and tuples in one pass, mixed items
+# (an int subclass and an __index__ object among exact ints) and other sequences one by one.
+KEY_SHAPES = {
+    "list": list,
+    "tuple": tuple,
+    "mixed-list": lambda items: [Index(v) if i == 7 else (type("Byte", (int,), {})(v) if i == 20 else v)
+                                 for i, v in enumerate(items)],
+    "mixed-tuple": lambda items: tuple(Index(v) if i == 9 else v for i, v in enumerate(items)),
+    "sequence": KeySequence,
+}
+
+
+@pytest.fixture(scope="module")
+def signed():
+    return parse_webapp_data("a=1&hash=" + hmac.new(RANGE_KEY, b"a=1", hashlib.sha256).hexdigest())
+
+
+class TestKeyRangeAtEveryPosition:
+    @pytest.mark.parametrize("shape", [*KEY_SHAPES, "bytes", "bytearray"])
+    def test_the_key_in_range_validates(self, signed, shape):
+        # Bytes cannot hold an item out of range; they are the control for the shapes below.
+        make = {"bytes": bytes, "bytearray": bytearray, **KEY_SHAPES}[shape]
+        assert validate_webapp_data(signed, make(RANGE_KEY)) is True
+
+    @pytest.mark.parametrize("shape", KEY_SHAPES)
+    @pytest.mark.parametrize("position", [0, 1, 16, 30, 31], ids=["first", "second", "middle", "next-to-last", "last"])
+    @pytest.mark.parametrize("item", [256, -1, 1 << 40, -(1 << 40), 1 << 70], ids=["256", "-1", "2**40", "-2**40", "2**70"])
+    def test_an_item_out_of_range_anywhere_overflows(self, signed, shape, position, item):
+        items = list(RANGE_KEY)
+        items[position] = item
+        with pytest.raises(OverflowError) as caught:
+            validate_webapp_data(signed, KEY_SHAPES[shape](items))
+        assert type(caught.value) is OverflowError

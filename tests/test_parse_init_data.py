@@ -367,3 +367,29 @@ class TestLargeInputs:
         value = "%00%FF+%" * 300_000
         init_data = parse_webapp_data("hash=" + value)
         assert init_data.hash == "\0\ufffd %" * 300_000
+
+
+NAME_LETTERS = "abcdefghijklmnopqrstuvwx"
+KNOWN_TEXT_FIELDS = {"query_id": "q", "chat_type": "group", "chat_instance": "5", "start_param": "s"}
+
+
+def near_names(name: str) -> list[str]:
+    """`name` with its last byte changed, and with its first byte changed."""
+    return [name[:-1] + "Y", "Z" + name[1:]]
+
+
+class TestNamesThatDifferInOneByte:
+    @pytest.mark.parametrize("length", range(1, 25))
+    def test_stay_apart_in_the_data_check_string(self, length):
+        name = NAME_LETTERS[:length]
+        for pairs in ([(name, "1"), *zip(near_names(name), "23")], [*zip(near_names(name), "23"), (name, "1")]):
+            query = "&".join(f"{n}={v}" for n, v in pairs)
+            assert len(data_check_string(pairs).split("\n")) == 3
+            assert covers(query, data_check_string(pairs)), query
+
+    @pytest.mark.parametrize("field", KNOWN_TEXT_FIELDS)
+    def test_a_near_name_does_not_replace_a_known_field(self, field):
+        value = KNOWN_TEXT_FIELDS[field]
+        decoys = "&".join(f"{near}=evil" for near in near_names(field))
+        for query in (f"{field}={value}&{decoys}&hash=h", f"{decoys}&{field}={value}&hash=h"):
+            assert getattr(parse_webapp_data(query), field) == value, query
