@@ -330,3 +330,22 @@ class TestNestedRecordsOutliveTheirInitData:
         assert sys.getrefcount(data) == before + 10
         del users
         assert sys.getrefcount(data) == before
+
+
+CUT_OFF_NUMBERS = ["-", "-0.", "1.", "1e", "1E+", "0.5e-", "12E", "3e+"]
+
+
+class TestNumbersCutOffByTheEnd:
+    """A number that the text ends after its sign, point or exponent marker lacks its digits."""
+
+    @pytest.mark.parametrize("number", CUT_OFF_NUMBERS)
+    @pytest.mark.parametrize("before", ['{"id":1,"first_name":"x","z": ', '{"z":', '{"id": 1, "x": [1, {"y": ['])
+    def test_in_a_skipped_value_is_an_invalid_number(self, before, number):
+        text = before + number
+        assert user_error(text) == err("invalid number", 1, len(text))
+
+    @pytest.mark.parametrize("number", CUT_OFF_NUMBERS)
+    @pytest.mark.parametrize("before", ['{"id": ', '{"first_name": "x", "id":', "["])
+    def test_in_a_decoded_field_is_the_end_of_a_value(self, before, number):
+        text = before + number
+        assert user_error(text) == err("EOF while parsing a value", 1, len(text))

@@ -21,11 +21,15 @@ std::string_view take_digits(JsonReader& reader) {
     return rest.substr(0, count);
 }
 
+// A number cut off by the end of the text after its sign, point or exponent marker fails with
+// `cut_off`: the end of a value being decoded, or, in a value only skipped, an invalid number, as
+// a number missing its digits anywhere else. The position is the end of the text either way.
+
 /// The integer part: one '0', or a digit 1-9 and more digits. The first digit is not taken yet.
-std::string_view take_integer_part(JsonReader& reader) {
+std::string_view take_integer_part(JsonReader& reader, Syntax cut_off) {
     const std::string_view rest = reader.rest();
     const int first = reader.next();
-    if (first == JsonReader::kEnd) throw reader.error(Syntax::EofWhileParsingValue);
+    if (first == JsonReader::kEnd) throw reader.error(cut_off);
     if (!is_digit(first)) throw reader.error(Syntax::InvalidNumber);
     if (first == '0') {
         // Only one leading zero.
@@ -36,11 +40,11 @@ std::string_view take_integer_part(JsonReader& reader) {
 }
 
 /// After '.' was seen (not taken): the fraction's digits, at least one.
-std::string_view take_fraction(JsonReader& reader) {
+std::string_view take_fraction(JsonReader& reader, Syntax cut_off) {
     reader.eat();
     const std::string_view digits = take_digits(reader);
     if (digits.empty()) {
-        throw reader.peek_error(reader.peek() == JsonReader::kEnd ? Syntax::EofWhileParsingValue
+        throw reader.peek_error(reader.peek() == JsonReader::kEnd ? cut_off
                                                                   : Syntax::InvalidNumber);
     }
     return digits;
@@ -55,7 +59,7 @@ struct Exponent {
 
 /// After 'e' or 'E' was seen (not taken): the optional sign and at least one digit. Stops just
 /// past the digit that makes the value exceed 32 bits, if one does.
-Exponent take_exponent(JsonReader& reader) {
+Exponent take_exponent(JsonReader& reader, Syntax cut_off) {
     reader.eat();
     Exponent exponent;
     const int sign = reader.peek();
@@ -64,7 +68,7 @@ Exponent take_exponent(JsonReader& reader) {
         exponent.negative = sign == '-';
     }
     const int first = reader.next();
-    if (first == JsonReader::kEnd) throw reader.error(Syntax::EofWhileParsingValue);
+    if (first == JsonReader::kEnd) throw reader.error(cut_off);
     if (!is_digit(first)) throw reader.error(Syntax::InvalidNumber);
     std::int64_t value = first - '0';
     while (is_digit(reader.peek())) {
@@ -158,12 +162,13 @@ std::string JsonNumber::description() const {
 
 JsonNumber parse_number(JsonReader& reader, bool positive) {
     const char* const token = reader.rest().data() - (positive ? 0 : 1);
-    const std::string_view integer = take_integer_part(reader);
+    constexpr Syntax kCutOff = Syntax::EofWhileParsingValue;
+    const std::string_view integer = take_integer_part(reader, kCutOff);
     std::string_view fraction;
-    if (reader.peek() == '.') fraction = take_fraction(reader);
+    if (reader.peek() == '.') fraction = take_fraction(reader, kCutOff);
     Exponent exponent;
     const bool has_exponent = reader.peek() == 'e' || reader.peek() == 'E';
-    if (has_exponent) exponent = take_exponent(reader);
+    if (has_exponent) exponent = take_exponent(reader, kCutOff);
     if (exponent.overflowed) {
         // Such an exponent fails where it got there when it would make a nonzero value larger;
         // otherwise the value is zero.
@@ -200,10 +205,11 @@ JsonNumber parse_number(JsonReader& reader, bool positive) {
 }
 
 void skip_number(JsonReader& reader) {
-    take_integer_part(reader);
-    if (reader.peek() == '.') take_fraction(reader);
+    constexpr Syntax kCutOff = Syntax::InvalidNumber;
+    take_integer_part(reader, kCutOff);
+    if (reader.peek() == '.') take_fraction(reader, kCutOff);
     if (reader.peek() == 'e' || reader.peek() == 'E') {
-        take_exponent(reader);
+        take_exponent(reader, kCutOff);
         take_digits(reader);  // whatever digits an overflowing exponent left
     }
 }
