@@ -2,7 +2,8 @@
 #
 #   make test-all-pythons   one venv per CPython 3.9-3.15; install ".[test]"; run the suite
 #   make test-python3.X     the same for one version
-#   make typecheck          mypy --strict on the examples, benchmark and stub checks, then stubtest
+#   make typecheck          mypy --strict on the companions, examples, benchmark and stub checks,
+#                           then stubtest
 #   make dist-test          sdist and wheel with `python -m build`; the wheel tested in a fresh venv
 #   make ci-portability     all of the above, for continuous integration
 #
@@ -19,6 +20,8 @@ PYENV_ROOT ?= $(HOME)/.pyenv
 PORTABILITY_JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 # The newest interpreter found runs mypy; a pinned mypy keeps results reproducible.
 MYPY_REQUIREMENT ?= mypy==2.4.1
+# pyright's wheel carries its JavaScript and runs on the system's node; without node it is skipped.
+PYRIGHT_REQUIREMENT ?= pyright==1.1.414
 BUILD_REQUIREMENT ?= build>=1.2
 
 # The interpreter of one minor version, or nothing. Free-threaded builds ("3.13.0t") are left
@@ -110,7 +113,14 @@ typecheck:
 	$(PORTABILITY_ENV) $(TYPECHECK_VENV)/bin/python -m mypy --strict --cache-dir $(PORTABILITY_DIR)/mypy-cache \
 	    examples/*.py stubs/stub_usage_checks.py bench/*.py
 	$(PORTABILITY_ENV) $(TYPECHECK_VENV)/bin/python stubs/stub_usage_checks.py
-	cd $(PORTABILITY_DIR) && $(PORTABILITY_ENV) $(CURDIR)/$(TYPECHECK_VENV)/bin/python -m mypy.stubtest norvik_auth
+	$(PORTABILITY_ENV) $(TYPECHECK_VENV)/bin/python -m mypy --strict --cache-dir $(PORTABILITY_DIR)/mypy-cache \
+	    python/norvik_binding/__init__.py python/norvik_auth_extras
+	cd $(PORTABILITY_DIR) && $(PORTABILITY_ENV) $(CURDIR)/$(TYPECHECK_VENV)/bin/python -m mypy.stubtest \
+	    norvik_auth norvik_binding norvik_auth_extras
+	@if command -v node >/dev/null; then \
+	    $(PORTABILITY_ENV) $(TYPECHECK_VENV)/bin/python -m pip install --quiet "$(PYRIGHT_REQUIREMENT)" && \
+	    $(PORTABILITY_ENV) $(TYPECHECK_VENV)/bin/pyright --pythonpath $(TYPECHECK_VENV)/bin/python python; \
+	else echo "pyright: no node on PATH, skipped"; fi
 
 BUILD_VENV := $(PORTABILITY_DIR)/venv-build
 DIST_DIR := $(PORTABILITY_DIR)/dist
@@ -125,14 +135,16 @@ dist-test:
 	$(PORTABILITY_ENV) $(BUILD_VENV)/bin/python -m build --outdir $(DIST_DIR) .
 	@echo "checking that the sdist holds every tracked source, build and licence file"
 	@tar -tzf $(DIST_DIR)/*.tar.gz | sed 's|^[^/]*/||' > $(DIST_DIR)/sdist-files.txt
-	@files=$$(git ls-files src stubs/norvik_auth-stubs CMakeLists.txt pyproject.toml README.md LICENSE); \
+	@files=$$(git ls-files src stubs/norvik_auth-stubs python CMakeLists.txt pyproject.toml README.md LICENSE); \
 	[ -n "$$files" ] || { echo "git ls-files listed nothing to compare the sdist with"; exit 1; }; \
 	for f in $$files; do grep -qxF "$$f" $(DIST_DIR)/sdist-files.txt || { echo "sdist lacks $$f"; exit 1; }; done
 	@if grep -E '^(tests|bench|fuzz|build)/' $(DIST_DIR)/sdist-files.txt; then echo "sdist holds development files"; exit 1; fi
-	@echo "checking that the wheel holds the extension, the stub package and the licence"
+	@echo "checking that the wheel holds the extension, the stub package, the companion packages and the licence"
 	@$(BUILD_VENV)/bin/python -m zipfile -l $(DIST_DIR)/*.whl | awk '{print $$1}' > $(DIST_DIR)/wheel-files.txt
 	@for pattern in '^norvik_auth\.cpython-.*\.so$$' '^norvik_auth-stubs/__init__\.pyi$$' '\.dist-info/licenses/LICENSE$$'; do \
 	    grep -qE "$$pattern" $(DIST_DIR)/wheel-files.txt || { echo "wheel lacks $$pattern"; exit 1; }; done
+	@for f in $$(git ls-files python | sed 's|^python/||'); do \
+	    grep -qxF "$$f" $(DIST_DIR)/wheel-files.txt || { echo "wheel lacks $$f"; exit 1; }; done
 	rm -rf $(DIST_TEST_VENV)
 	$(PORTABILITY_ENV) $(strip $(call portability_python,$(TYPECHECK_VERSION))) -m venv $(DIST_TEST_VENV)
 	$(PORTABILITY_ENV) $(DIST_TEST_VENV)/bin/python -m pip install --quiet "$$(ls $(DIST_DIR)/*.whl)[test]"

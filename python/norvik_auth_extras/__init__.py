@@ -8,6 +8,7 @@
 - ``explain``: a readable account of one init data, naming the likely cause of a bad signature.
 """
 
+# pyright: strict
 from __future__ import annotations
 
 from ._explain import explain

@@ -1,6 +1,7 @@
 """python -m norvik_auth_extras explain [DATA]: the bot token comes from $BOT_TOKEN, the init
 data from the argument or standard input. Exit status 0 when valid, 1 when not, 2 on misuse."""
 
+# pyright: strict
 from __future__ import annotations
 
 import argparse

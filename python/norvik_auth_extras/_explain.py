@@ -1,5 +1,6 @@
 """explain: what one init data holds, whether it passes, and why its hash does not match."""
 
+# pyright: strict
 from __future__ import annotations
 
 import ast

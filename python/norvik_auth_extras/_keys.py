@@ -1,5 +1,6 @@
 """The one way every entry point turns bot_token / secret_key into the key bytes."""
 
+# pyright: strict
 from __future__ import annotations
 
 from collections.abc import Sequence
@@ -20,7 +21,7 @@ def key_bytes(bot_token: Optional[str], secret_key: Optional[KeyLike]) -> bytes:
     if bot_token is not None and secret_key is not None:
         raise ValueError("give bot_token or secret_key, not both")
     if bot_token is not None:
-        if not isinstance(bot_token, str):
+        if not isinstance(bot_token, str):  # pyright: ignore[reportUnnecessaryIsInstance]
             raise TypeError(f"bot_token must be a str, not {type(bot_token).__name__}")
         if not bot_token:
             raise ValueError("bot_token is empty")

@@ -1,5 +1,6 @@
 """sign_init_data: init data signed as the platform signs it, for tests of a bot's server."""
 
+# pyright: strict
 from __future__ import annotations
 
 import hashlib
@@ -7,7 +8,7 @@ import hmac
 import json
 import time
 from collections.abc import Iterable, Mapping
-from typing import Optional
+from typing import Optional, cast
 from urllib.parse import quote, urlencode
 
 from ._keys import KeyLike, key_bytes
@@ -39,14 +40,15 @@ def _json_member(name: str, value: Mapping[object, object]) -> str:
 
 
 def _text(name: str, value: object) -> str:
+    kind = type(value).__name__
     if isinstance(value, str):
         return value
     if isinstance(value, int) and not isinstance(value, bool):
         return str(value)
     if isinstance(value, Mapping) and name in JSON_MEMBERS:
-        return _json_member(name, value)
+        return _json_member(name, cast("Mapping[object, object]", value))
     expected = "str, int or dict" if name in JSON_MEMBERS else "str or int"
-    raise TypeError(f"field {name!r} must be a {expected}, not {type(value).__name__}")
+    raise TypeError(f"field {name!r} must be a {expected}, not {kind}")
 
 
 def sign_init_data(
@@ -67,7 +69,8 @@ def sign_init_data(
     key = key_bytes(bot_token, secret_key)
     pairs: list[tuple[str, str]] = []
     for name, value in fields.items():
-        if not isinstance(name, str):
+        # For callers without a type checker.
+        if not isinstance(name, str):  # pyright: ignore[reportUnnecessaryIsInstance]
             raise TypeError(f"field names must be str, not {type(name).__name__}")
         if name == "hash":
             raise ValueError("the hash member is computed here; leave it out of fields")

@@ -5,6 +5,7 @@ importing the class from here makes ``except PanicException`` possible and lets 
 process pools) carry the error and its message back by reference.
 """
 
+# pyright: strict
 from __future__ import annotations
 
 import norvik_auth

@@ -1,5 +1,7 @@
 # The class is taken from the native module at import time; to a type checker it is a plain
 # BaseException subclass, so `except PanicException as e` gives `e` this type.
+
+# pyright: strict
 __all__ = ["PanicException"]
 
 class PanicException(BaseException):
