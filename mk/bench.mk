@@ -4,10 +4,8 @@
 # The bench extra brings orjson, a benchmark-only dependency; the module itself needs nothing.
 .PHONY: bench bench-quick
 
-bench: $(VENV_PYTHON)
-	$(VENV_PYTHON) -m pip install --quiet ".[bench]"
+bench: $(INSTALLED) $(call extras_stamp,bench)
 	$(VENV_PYTHON) bench/bench.py
 
-bench-quick: $(VENV_PYTHON)
-	$(VENV_PYTHON) -m pip install --quiet ".[bench]"
+bench-quick: $(INSTALLED) $(call extras_stamp,bench)
 	$(VENV_PYTHON) bench/bench.py --quick

@@ -3,6 +3,5 @@
 #                      genuine, a tampered and a stale init data, prints the answers, stops it
 .PHONY: serve-demo
 
-serve-demo: $(VENV_PYTHON)
-	$(VENV_PYTHON) -m pip install --quiet ".[examples]"
+serve-demo: $(INSTALLED) $(call extras_stamp,examples)
 	$(VENV_PYTHON) examples/serve_demo.py
