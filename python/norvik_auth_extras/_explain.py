@@ -18,8 +18,9 @@ from ._keys import KeyLike, key_bytes
 from ._signing import data_check_string, hex_hmac
 from ._verifier import InitDataError, Verifier
 
+# The record's fields but hash, which is shown beside the computed one.
 _RECORD_FIELDS = ("query_id", "user", "receiver", "chat", "chat_type", "chat_instance",
-                  "start_param", "can_send_after", "auth_date", "hash")
+                  "start_param", "can_send_after", "auth_date")
 
 
 def split_pairs(text: str) -> list[tuple[str, str]]:
