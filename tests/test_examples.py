@@ -5,6 +5,9 @@ Every init data is signed when its request is sent, never when the tests are col
 slowed past MAX_AGE (valgrind, sanitizers, emulation) sees the same answers."""
 
 import asyncio
+import concurrent.futures
+import contextlib
+import importlib.util
 import os
 import secrets
 import sys
@@ -37,20 +40,38 @@ def as_answered(user):
     return {name: user.get(name) for name in USER_FIELDS}
 
 
+@pytest.fixture(scope="module")
+def servers(tmp_path_factory):
+    """Every app whose frameworks are installed, started side by side, all with one bot token."""
+    token = f"{secrets.randbelow(10**10)}:{secrets.token_urlsafe(26)}"
+    available = [app for app, modules in APPS.items()
+                 if all(importlib.util.find_spec(module) for module in modules)]
+    with concurrent.futures.ThreadPoolExecutor(max(len(available), 1)) as pool:
+        starts = [pool.submit(start_server, app, token, tmp_path_factory.mktemp(app) / "server.log",
+                              MAX_AGE) for app in available]
+    started = {start.result().process.pid: start.result() for start in starts
+               if start.exception() is None}
+    try:
+        for start in starts:
+            start.result()  # the first failure to start, if any
+        for running in started.values():
+            running.token = token
+        yield dict(zip(available, started.values()))
+    finally:
+        for running in started.values():
+            stop_server(running)
+
+
 @pytest.fixture(scope="module", params=list(APPS))
-def server(request, tmp_path_factory):
+def server(request, servers):
     for module in APPS[request.param]:
         pytest.importorskip(module)
-    token = f"{secrets.randbelow(10**10)}:{secrets.token_urlsafe(26)}"
-    log = tmp_path_factory.mktemp(request.param) / "server.log"
-    running = start_server(request.param, token, log, MAX_AGE)
-    running.token = token
-    yield running
-    stop_server(running)
+    return servers[request.param]
 
 
-@pytest.fixture()
+@pytest.fixture(scope="module")
 def client(server):
+    # One per server: making a client costs more than a request (it loads the TLS trust store).
     with httpx.Client(base_url=server.url, timeout=30.0, trust_env=False) as client:
         yield client
 
@@ -139,7 +160,7 @@ def test_body_is_ignored(client, server):
 
 
 def test_concurrent_requests_get_their_own_user(server):
-    users = [{"id": 1000 + n, "first_name": f"User {n}"} for n in range(100)]
+    users = [{"id": 1000 + n, "first_name": f"User {n}"} for n in range(64)]
 
     async def run():
         limits = httpx.Limits(max_connections=16)
@@ -161,3 +182,54 @@ def test_server_alive_and_clean_after_everything(client, server):
     assert client.get("/me", headers=authorization(signed(server.token))).status_code == 200
     log = server.log_text()
     assert not [mark for mark in CRASH_MARKS if mark in log], log
+
+
+# The same apps in-process, their verifier's clock moved after the data was signed: a little
+# before MAX_AGE has passed, a little after, and set back past the allowed skew.
+CLOCK_STEPS = [(0, 200, None), (MAX_AGE - 1, 200, None), (MAX_AGE + 1, 401, "expired"),
+               (-MAX_FUTURE - 1, 401, "future")]
+
+
+@contextlib.asynccontextmanager
+async def in_process_client(app):
+    """An async `get(headers) -> (status, json)` of /me on an app served in this process."""
+    if hasattr(app, "middlewares"):  # aiohttp, served on a loopback port
+        from aiohttp.test_utils import TestClient, TestServer
+        async with TestClient(TestServer(app, host="127.0.0.1")) as client:
+            async def get(headers):
+                answer = await client.get("/me", headers=headers)
+                return answer.status, await answer.json()
+            yield get
+        return
+    transport = httpx.ASGITransport(app=app)
+    async with httpx.AsyncClient(transport=transport, base_url="http://127.0.0.1") as client:
+        async def get(headers):
+            answer = await client.get("/me", headers=headers)
+            return answer.status_code, answer.json()
+        yield get
+
+
+@pytest.mark.parametrize("app_name", list(APPS))
+def test_clock_moved_after_signing(app_name, monkeypatch):
+    for module in APPS[app_name]:
+        pytest.importorskip(module)
+    import auth_common
+    from norvik_auth_extras import Verifier
+
+    now = [0.0]
+    monkeypatch.setattr(auth_common, "Verifier",
+                        lambda **settings: Verifier(clock=lambda: now[0], **settings))
+    token = f"{secrets.randbelow(10**10)}:{secrets.token_urlsafe(26)}"
+    app = __import__(app_name).create_app(bot_token=token, max_age=MAX_AGE)
+
+    async def run():
+        async with in_process_client(app) as get:
+            for step, status, reason in CLOCK_STEPS:
+                signed_at = int(time.time())
+                headers = authorization(sign_init_data({"user": USER}, bot_token=token,
+                                                       auth_date=signed_at))
+                now[0] = signed_at + step
+                expected = (200, as_answered(USER)) if status == 200 else (401, {"error": reason})
+                assert await get(headers) == expected, step
+
+    asyncio.run(run())
