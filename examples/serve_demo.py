@@ -37,6 +37,7 @@ class Server:
     process: subprocess.Popen[bytes]
     url: str
     log: Path
+    bot_token: str
 
     def log_text(self) -> str:
         return self.log.read_text(errors="replace")
@@ -73,7 +74,7 @@ def start_server(app: str, bot_token: str, log: Path, max_age: float | None = No
             process = subprocess.Popen(
                 [sys.executable, str(EXAMPLES / f"{app}.py"), "--port", str(port)],
                 env=env, stdout=log_file, stderr=subprocess.STDOUT)
-        server = Server(process, f"http://127.0.0.1:{port}", log)
+        server = Server(process, f"http://127.0.0.1:{port}", log, bot_token)
         deadline = time.monotonic() + STARTUP_SECONDS
         while process.poll() is None and time.monotonic() < deadline:
             try:  # trust_env=False here and below: no proxy from the environment for loopback

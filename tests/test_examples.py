@@ -49,14 +49,12 @@ def servers(tmp_path_factory):
     with concurrent.futures.ThreadPoolExecutor(max(len(available), 1)) as pool:
         starts = [pool.submit(start_server, app, token, tmp_path_factory.mktemp(app) / "server.log",
                               MAX_AGE) for app in available]
-    started = {start.result().process.pid: start.result() for start in starts
+    started = {app: start.result() for app, start in zip(available, starts)
                if start.exception() is None}
     try:
         for start in starts:
             start.result()  # the first failure to start, if any
-        for running in started.values():
-            running.token = token
-        yield dict(zip(available, started.values()))
+        yield started
     finally:
         for running in started.values():
             stop_server(running)
@@ -124,7 +122,7 @@ ANSWERS = {
 @pytest.mark.parametrize("case", list(ANSWERS))
 def test_answers(client, server, case):
     make_headers, status, expected = ANSWERS[case]
-    answer = client.get("/me", headers=make_headers(server.token))
+    answer = client.get("/me", headers=make_headers(server.bot_token))
     assert answer.status_code == status, answer.text
     if status == 200:
         assert answer.json() == expected
@@ -144,7 +142,7 @@ def test_parser_message_is_logged_not_echoed(client, server):
 
 def test_large_init_data(client, server):
     # Within every framework's default header limit (aiohttp's is 8 KiB a field).
-    big = signed(server.token, extra={"start_param": "p" * 6000})
+    big = signed(server.bot_token, extra={"start_param": "p" * 6000})
     assert client.get("/me", headers=authorization(big)).json() == as_answered(USER)
     forged = altered(big, "ppp", "ppq")
     assert client.get("/me", headers=authorization(forged)).json() == {"error": "signature"}
@@ -153,7 +151,7 @@ def test_large_init_data(client, server):
 
 def test_body_is_ignored(client, server):
     body = os.urandom(64 * 1024)
-    genuine = authorization(signed(server.token))
+    genuine = authorization(signed(server.bot_token))
     assert client.request("GET", "/me", content=body, headers=genuine).status_code == 200
     assert client.request("GET", "/me", content=body).status_code == 401
     assert client.post("/me", content=body, headers=genuine).status_code == 405
@@ -167,7 +165,7 @@ def test_concurrent_requests_get_their_own_user(server):
         async with httpx.AsyncClient(base_url=server.url, timeout=60.0, limits=limits,
                                      trust_env=False) as client:
             async def call(user):
-                return await client.get("/me", headers=authorization(signed(server.token,
+                return await client.get("/me", headers=authorization(signed(server.bot_token,
                                                                             user=user)))
             return await asyncio.wait_for(asyncio.gather(*(call(user) for user in users)), 120)
 
@@ -179,7 +177,7 @@ def test_concurrent_requests_get_their_own_user(server):
 def test_server_alive_and_clean_after_everything(client, server):
     """Runs last for each app: nothing above may have killed the server or raised inside it."""
     assert server.process.poll() is None
-    assert client.get("/me", headers=authorization(signed(server.token))).status_code == 200
+    assert client.get("/me", headers=authorization(signed(server.bot_token))).status_code == 200
     log = server.log_text()
     assert not [mark for mark in CRASH_MARKS if mark in log], log
 
