@@ -27,7 +27,8 @@ from norvik_auth_extras import sign_init_data
 EXAMPLES = Path(__file__).resolve().parent
 # Each app and the framework it needs.
 APPS = {"webapp_server": "starlette", "fastapi_app": "fastapi", "aiohttp_app": "aiohttp"}
-STARTUP_SECONDS = 30.0
+# Generous for emulated and sanitized runs; the wait ends as soon as the app answers.
+STARTUP_SECONDS = 60.0
 USER = {"id": 279058397, "first_name": "Ann", "last_name": "Berg", "username": "ann_b",
         "language_code": "en"}
 
