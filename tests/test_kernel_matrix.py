@@ -5,18 +5,40 @@ the processor lacks the kernel's feature."""
 
 from __future__ import annotations
 
+import atexit
+import contextlib
 import os
 import shutil
 import subprocess
 import sys
+import tempfile
 from functools import lru_cache
 from pathlib import Path
+from typing import Iterator
 
 import pytest
 
+try:
+    import fcntl
+except ImportError:  # not POSIX: concurrent runs are not serialised
+    fcntl = None  # type: ignore[assignment]
+
 ROOT = Path(__file__).resolve().parent.parent
 BUILD_DIR = ROOT / "build" / "kernel-matrix"
-PROGRAM = BUILD_DIR / ("kernel_matrix.exe" if os.name == "nt" else "kernel_matrix")
+BUILT = BUILD_DIR / ("kernel_matrix.exe" if os.name == "nt" else "kernel_matrix")
+# Each run uses its own copy of the program, taken while the build is locked: another run of the
+# suite may rebuild it from changed sources meanwhile.
+PROGRAM = Path(tempfile.mkdtemp(prefix="kernel-matrix-")) / BUILT.name
+atexit.register(shutil.rmtree, PROGRAM.parent, ignore_errors=True)
+
+
+@contextlib.contextmanager
+def build_lock() -> Iterator[None]:
+    BUILD_DIR.parent.mkdir(parents=True, exist_ok=True)
+    with open(BUILD_DIR.parent / "kernel-matrix.lock", "w") as lock:
+        if fcntl is not None:
+            fcntl.flock(lock, fcntl.LOCK_EX)
+        yield
 
 
 def run(command: list[str]) -> subprocess.CompletedProcess[str]:
@@ -26,6 +48,11 @@ def run(command: list[str]) -> subprocess.CompletedProcess[str]:
 @lru_cache(maxsize=None)
 def built() -> str | None:
     """Builds the program; returns why it cannot be, or None. A failing build raises."""
+    with build_lock():
+        return build()
+
+
+def build() -> str | None:
     if shutil.which("cmake") is None:
         return "cmake is not installed"
     if not (ROOT / "CMakeLists.txt").is_file():
@@ -43,6 +70,7 @@ def built() -> str | None:
     building = run(["cmake", "--build", str(BUILD_DIR), "--target", "kernel_matrix", "--parallel", jobs])
     if building.returncode != 0:
         raise AssertionError(f"building the kernel matrix failed:\n{building.stdout}{building.stderr}")
+    shutil.copy2(BUILT, PROGRAM)
     return None
 
 

@@ -10,10 +10,11 @@
 #include <string_view>
 #include <vector>
 
+#include "lib/kernels.hpp"
 #include "util/byte_order.hpp"
 #include "util/byte_scan.hpp"
 
-#if defined(__SSE2__)
+#ifdef NORVIK_SSE2
 #include <emmintrin.h>
 #endif
 
@@ -138,15 +139,27 @@ void write_sorted(std::span<FieldEntry*> lines, char* out) {
     }
 }
 
-/// How many bytes of `text` are line feeds and how many are '='.
-struct SeparatorCounts {
-    std::size_t feeds = 0;
-    std::size_t equals = 0;
-};
-SeparatorCounts count_separators(std::string_view text) {
+// Chosen at load from the kernel table; called once per parse.
+const SeparatorCountFn kCountSeparators = chosen_kernel<SeparatorCountEntry>().run;
+
+}  // namespace
+
+namespace kernels {
+
+SeparatorCounts separator_counts_bytewise(std::string_view text) {
+    SeparatorCounts counts;
+    for (const char c : text) {
+        counts.feeds += c == '\n';
+        counts.equals += c == '=';
+    }
+    return counts;
+}
+
+#ifdef NORVIK_SSE2
+/// Sixteen bytes a step, the rest a byte at a time.
+SeparatorCounts separator_counts_sse2(std::string_view text) {
     SeparatorCounts counts;
     std::size_t i = 0;
-#if defined(__SSE2__)
     // Each matching lane subtracts -1 from its byte counter; the counters are summed before
     // any of them can wrap.
     while (text.size() - i >= 16) {
@@ -166,15 +179,12 @@ SeparatorCounts count_separators(std::string_view text) {
         counts.feeds += total(feeds);
         counts.equals += total(equals);
     }
-#endif
-    for (; i < text.size(); ++i) {
-        counts.feeds += text[i] == '\n';
-        counts.equals += text[i] == '=';
-    }
-    return counts;
+    const SeparatorCounts tail = separator_counts_bytewise(text.substr(i));
+    return {counts.feeds + tail.feeds, counts.equals + tail.equals};
 }
+#endif
 
-}  // namespace
+}  // namespace kernels
 
 std::size_t data_check_string_size(std::span<const FieldEntry> entries) {
     std::size_t size = 0;
@@ -214,7 +224,7 @@ DataCheckString build_data_check_string(std::span<FieldEntry> entries,
     // Every line splits where its pair did when each line feed is a separator and no name
     // holds '='. One count over the text settles the usual case: a line feed per separator and
     // an '=' per line, so none elsewhere. Else the names are looked at one by one.
-    const SeparatorCounts counts = count_separators(std::string_view(text, size));
+    const SeparatorCounts counts = kCountSeparators(std::string_view(text, size));
     bool names_unambiguous = counts.equals == lines.size();
     if (!names_unambiguous) {
         names_unambiguous = std::none_of(lines.begin(), lines.end(), [](const FieldEntry* line) {

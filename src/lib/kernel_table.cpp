@@ -53,6 +53,13 @@ constexpr Kernel kKernels[] = {
 #ifdef NORVIK_SSE2
     {"signature-hex/sse2", "", always, SignatureHexEntry{hex_compare_sse2, hex_compare_bytewise}},
 #endif
+
+    {"separator-count/bytewise", "", always,
+     SeparatorCountEntry{separator_counts_bytewise, separator_counts_bytewise}},
+#ifdef NORVIK_SSE2
+    {"separator-count/sse2", "", always,
+     SeparatorCountEntry{separator_counts_sse2, separator_counts_bytewise}},
+#endif
 };
 
 }  // namespace

@@ -65,8 +65,21 @@ struct SignatureHexEntry {
     HexCompareFn reference;
 };
 
+/// How many bytes of a text are line feeds and how many are '=' (whether the data-check string
+/// has one line per pair).
+struct SeparatorCounts {
+    std::size_t feeds = 0;
+    std::size_t equals = 0;
+};
+using SeparatorCountFn = SeparatorCounts (*)(std::string_view text);
+
+struct SeparatorCountEntry {
+    SeparatorCountFn run;
+    SeparatorCountFn reference;
+};
+
 using KernelEntry = std::variant<PercentDecodeEntry, FormScanEntry, JsonBlockStopsEntry,
-                                 JsonPlainRunEntry, SignatureHexEntry>;
+                                 JsonPlainRunEntry, SignatureHexEntry, SeparatorCountEntry>;
 
 struct Kernel {
     /// "family/variant", for messages and for picking one out by name.
@@ -81,7 +94,8 @@ struct Kernel {
 
 /// The family part of a kernel's name, for each alternative of KernelEntry in order.
 inline constexpr const char* kKernelFamilies[] = {"percent-decode", "form-scan", "json-block-stops",
-                                                  "json-plain-run", "signature-hex"};
+                                                  "json-plain-run", "signature-hex",
+                                                  "separator-count"};
 
 /// Every kernel of the build. Each family runs from the most portable kernel to the widest, so
 /// the last of a family that the processor runs is the fastest it has.
@@ -122,6 +136,11 @@ bool hex_compare_bytewise(const Digest& digest, const char* hash);
 bool hex_compare_portable(const Digest& digest, const char* hash);
 #ifdef NORVIK_SSE2
 bool hex_compare_sse2(const Digest& digest, const char* hash);
+#endif
+
+SeparatorCounts separator_counts_bytewise(std::string_view text);
+#ifdef NORVIK_SSE2
+SeparatorCounts separator_counts_sse2(std::string_view text);
 #endif
 
 }  // namespace kernels

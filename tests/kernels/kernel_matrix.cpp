@@ -158,6 +158,7 @@ constexpr Mix kMixes[] = {
     {"sparse-form", "09aF%+&=\x80\xc3\xff"sv, 16},
     {"json", "\"\\\x00\x1f\x20\x7f\x80\xff/a"sv, 1},
     {"sparse-json", "\"\\\x00\x01\x1f\x80\xe2\xff"sv, 24},
+    {"lines", "\n=\n=ab"sv, 1},
     {"any-byte", ""sv, 1},
 };
 
@@ -200,7 +201,7 @@ std::string each_input(const Options& options, std::size_t max_size, Check check
         }
     }
     // One special byte in a plain run, at every position of every size.
-    constexpr std::string_view kSpecials = "%+&=\x80\"\\\x00\x1f"sv;
+    constexpr std::string_view kSpecials = "%+&=\x80\"\\\x00\x1f\n"sv;
     for (std::size_t size = 1; size <= max_size; ++size) {
         for (std::size_t at = 0; at < size; ++at) {
             std::string bytes(size, 'a');
@@ -355,6 +356,38 @@ std::string check(const SignatureHexEntry& kernel, const Options& options) {
         if (!failure.empty()) return failure;
     }
     return {};
+}
+
+/// Also texts long enough for the vector counters to be summed before they wrap (255 steps).
+std::string check(const SeparatorCountEntry& kernel, const Options& options) {
+    const auto judge = [&](std::string_view text) -> std::string {
+        const SeparatorCounts expected{
+            static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')),
+            static_cast<std::size_t>(std::count(text.begin(), text.end(), '='))};
+        const auto same = [&](SeparatorCounts counts) {
+            return counts.feeds == expected.feeds && counts.equals == expected.equals;
+        };
+        if (!same(kernel.reference(text))) return "reference disagrees";
+        const SeparatorCounts got = kernel.run(text);
+        if (!same(got)) {
+            return "counts {" + std::to_string(got.feeds) + ", " + std::to_string(got.equals) +
+                   "}, want {" + std::to_string(expected.feeds) + ", " +
+                   std::to_string(expected.equals) + "}";
+        }
+        return {};
+    };
+    std::string failure = each_input(options, kMaxSize, judge);
+    for (const std::size_t size : {255 * 16 - 1, 255 * 16, 255 * 16 + 15, 255 * 16 + 16, 3 * 255 * 16 + 7}) {
+        for (const char fill : {'\n', '=', 'a'}) {
+            if (!failure.empty()) return failure;
+            std::string text(size, fill);
+            text[size / 2] = fill == '\n' ? '=' : '\n';
+            const Placed placed(text, size % kBlock);
+            failure = judge(placed.view());
+            if (!failure.empty()) failure += " (size " + std::to_string(size) + ")";
+        }
+    }
+    return failure;
 }
 
 std::string check_kernel(const Kernel& kernel, const Options& options) {
