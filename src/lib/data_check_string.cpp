@@ -179,8 +179,11 @@ SeparatorCounts separator_counts_sse2(std::string_view text) {
         counts.feeds += total(feeds);
         counts.equals += total(equals);
     }
-    const SeparatorCounts tail = separator_counts_bytewise(text.substr(i));
-    return {counts.feeds + tail.feeds, counts.equals + tail.equals};
+    for (; i < text.size(); ++i) {
+        counts.feeds += text[i] == '\n';
+        counts.equals += text[i] == '=';
+    }
+    return counts;
 }
 #endif
 
