@@ -3,7 +3,7 @@
 #   make test-all-pythons   one venv per CPython 3.9-3.15; install ".[test]"; run the suite
 #   make test-python3.X     the same for one version
 #   make typecheck          mypy --strict on the companions, examples, benchmark and stub checks,
-#                           then stubtest
+#                           README's python blocks (each also run), then stubtest and pyright
 #   make dist-test          sdist and wheel with `python -m build`; the wheel tested in a fresh venv
 #   make ci-portability     all of the above, for continuous integration
 #
@@ -113,6 +113,7 @@ typecheck:
 	$(PORTABILITY_ENV) $(TYPECHECK_VENV)/bin/python -m mypy --strict --cache-dir $(PORTABILITY_DIR)/mypy-cache \
 	    examples/*.py stubs/stub_usage_checks.py bench/*.py
 	$(PORTABILITY_ENV) $(TYPECHECK_VENV)/bin/python stubs/stub_usage_checks.py
+	$(PORTABILITY_ENV) $(TYPECHECK_VENV)/bin/python tools/check_readme_snippets.py README.md
 	$(PORTABILITY_ENV) $(TYPECHECK_VENV)/bin/python -m mypy --strict --cache-dir $(PORTABILITY_DIR)/mypy-cache \
 	    python/norvik_binding/__init__.py python/norvik_auth_extras
 	cd $(PORTABILITY_DIR) && $(PORTABILITY_ENV) $(CURDIR)/$(TYPECHECK_VENV)/bin/python -m mypy.stubtest \

@@ -183,6 +183,7 @@ def _make_verify(key: bytes, max_age: Optional[float], max_future: float, requir
 
     return verify
 
+
 def _rebuild(key: bytes, max_age: Optional[float], max_future: float, require_user: bool,
              clock: Callable[[], float]) -> Verifier:
     return Verifier(secret_key=key, max_age=max_age, max_future=max_future,
