@@ -130,6 +130,9 @@ copy_sources() {
     git ls-files -z | tar --null -T - -cf - | tar -xf - -C "$dir$dest"
 }
 
+# Sourced (by tools/foreign_sysroot.sh) for its functions only.
+[ "${BASH_SOURCE[0]}" = "$0" ] || return 0
+
 case ${1:-} in
     create) [ $# = 2 ] || die "usage: $0 create DIR"; create "$2" ;;
     run) [ $# -ge 3 ] || die "usage: $0 run DIR -- CMD..."; shift; run "$@" ;;
