@@ -48,6 +48,10 @@ create() {
     done
     [ -L "$dir/lib" ] || die "$dir/lib is no longer a link to usr/lib"
     rm -f "$dir"/var/cache/apt/archives/*.deb
+    # debootstrap leaves proc as a link to the host's /proc and device nodes in dev. Nothing here
+    # needs them (qemu falls back to the host's paths), and a tool that walks the checkout
+    # following links, as the sdist build does, would wander through /proc without end.
+    rm -rf --one-file-system "$dir/proc" "$dir/dev"
     touch "$dir/.ready"
 }
 
