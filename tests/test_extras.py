@@ -214,3 +214,24 @@ def test_command_line(argv, stdin, token, status):
                           capture_output=True, text=True, env=env, timeout=120)
     assert done.returncode == status, done.stderr
     assert not token or token not in done.stdout + done.stderr
+
+
+def test_one_verifier_serves_many_threads():
+    """Each thread gets its own user back, and the refusals of one never leak into another."""
+    from concurrent.futures import ThreadPoolExecutor
+
+    verifier = Verifier(bot_token=TOKEN, require_user=True, clock=lambda: NOW)
+
+    def work(thread):
+        answers = []
+        for i in range(200):
+            user_id = thread * 1000 + i
+            text = signed({"user": {"id": user_id, "first_name": "T"}}, token=TOKEN)
+            answers.append(verifier.verify(text).user.id == user_id)
+            with pytest.raises(InitDataError) as refused:
+                verifier.verify(text.replace("T%22", "U%22"))
+            answers.append(refused.value.reason == "signature")
+        return all(answers)
+
+    with ThreadPoolExecutor(8) as pool:
+        assert all(pool.map(work, range(8)))
