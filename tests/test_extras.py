@@ -44,6 +44,7 @@ def folded(fields, age=0):
 REFUSALS = [
     ("", {}, "malformed"),
     ("user=%7B&hash=00", {}, "malformed"),
+    ("query_id=\ud800&hash=00", {}, "malformed"),
     (signed(token=OTHER_TOKEN), {}, "signature"),
     (folded({"a": "1", "query_id": "q", "user": json.dumps(USER)}), {"max_age": None}, "signature"),
     (signed({"auth_date": None}), {}, "no_auth_date"),
@@ -77,7 +78,9 @@ def test_refusals_in_order(data, settings, reason):
     if reason == "malformed":
         # The parser's message is for logs only; the client sees a fixed text.
         assert error.detail in ("Hash is required", 'Unable to parse user: Error("EOF while '
-                                'parsing an object", line: 1, column: 1)')
+                                'parsing an object", line: 1, column: 1)',
+                                "'utf-8' codec can't encode character '\\ud800' in position 9: "
+                                "surrogates not allowed")
         assert error.detail not in str(error)
     copy = pickle.loads(pickle.dumps(error))
     assert (type(copy), copy.reason, copy.detail, str(copy)) == (
@@ -183,6 +186,7 @@ DIAGNOSES = [
     (signed(token=OTHER_TOKEN), "another bot's token, or altered"),
     (signed(age=90000), "refused, expired"),
     ("user=%7B&hash=00", "parsing fails: Unable to parse user"),
+    ("a=\udcff&hash=00", "parsing fails: 'utf-8' codec can't encode"),  # argv's surrogateescape
 ]
 
 

@@ -37,7 +37,7 @@ def decode_pairs(text: str) -> list[tuple[str, str]]:
 def _validates(text: str, key: bytes) -> bool:
     try:
         return norvik_auth.validate_webapp_data(norvik_auth.parse_webapp_data(text), key)
-    except PanicException:
+    except (PanicException, UnicodeEncodeError):  # unparsable, or no UTF-8 form
         return False
 
 
@@ -127,7 +127,7 @@ def report(init_data: str, *, bot_token: Optional[str] = None,
     message = received = None
     try:
         record = norvik_auth.parse_webapp_data(init_data)
-    except PanicException as error:
+    except (PanicException, UnicodeEncodeError) as error:
         out.append(f"parsing fails: {error}")
     else:
         out.append("fields:")

@@ -166,6 +166,9 @@ def _make_verify(key: bytes, max_age: Optional[float], max_future: float, requir
                 raise InitDataError("signature")
         except PanicException as error:
             raise InitDataError("malformed", str(error)) from None
+        except UnicodeEncodeError as error:
+            # A lone surrogate, as json.loads makes of "\ud800" in a request body: no UTF-8 form.
+            raise InitDataError("malformed", str(error)) from None
         auth_date = record.auth_date
         if auth_date is not None:
             age = clock() - auth_date
