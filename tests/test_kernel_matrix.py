@@ -10,7 +10,6 @@ import contextlib
 import os
 import shutil
 import subprocess
-import sys
 import tempfile
 from functools import lru_cache
 from pathlib import Path
@@ -46,10 +45,22 @@ def run(command: list[str]) -> subprocess.CompletedProcess[str]:
 
 
 @lru_cache(maxsize=None)
-def built() -> str | None:
-    """Builds the program; returns why it cannot be, or None. A failing build raises."""
+def build_outcome() -> tuple[str | None, str | None]:
+    """Why the program cannot be built (or None), and how its build failed (or None)."""
     with build_lock():
-        return build()
+        try:
+            return build(), None
+        except AssertionError as error:
+            return None, str(error)
+
+
+def built() -> str | None:
+    """Builds the program once; returns why it cannot be, or None. A failed build raises, each
+    time it is asked, with the same message."""
+    reason, failure = build_outcome()
+    if failure is not None:
+        raise AssertionError(failure)
+    return reason
 
 
 def build() -> str | None:
@@ -57,8 +68,9 @@ def build() -> str | None:
         return "cmake is not installed"
     if not (ROOT / "CMakeLists.txt").is_file():
         return "not run from a source checkout"
+    # The core alone: no Python is looked for, so every interpreter's suite shares the tree.
     configure = ["cmake", "-S", str(ROOT), "-B", str(BUILD_DIR), "-DNORVIK_KERNEL_MATRIX=ON",
-                 "-DCMAKE_BUILD_TYPE=Release", f"-DPython_EXECUTABLE={sys.executable}"]
+                 "-DNORVIK_PYTHON_MODULE=OFF", "-DCMAKE_BUILD_TYPE=Release"]
     if not (BUILD_DIR / "CMakeCache.txt").exists() and shutil.which("ninja"):
         configure += ["-G", "Ninja"]
     configured = run(configure)
