@@ -84,7 +84,7 @@ fuzz-python: $(FUZZ_MODULE)/built.stamp $(FUZZER_RUNTIME)
 ASAN_MODULE := $(HARDENING)/asan
 SANITIZER_PRELOAD = $(shell g++ -print-file-name=libasan.so):$(shell g++ -print-file-name=libstdc++.so)
 SANITIZED_PYTEST = LD_PRELOAD="$(SANITIZER_PRELOAD)" UBSAN_OPTIONS=print_stacktrace=1 HYPOTHESIS_PROFILE=slow-runtime \
-	PYTHONPATH=$(ASAN_MODULE) $(HARDENING_PYTHON) -m pytest -q -p no:cacheprovider --capture=sys
+	PYTHONPATH=$(ASAN_MODULE):$(CURDIR)/python $(HARDENING_PYTHON) -m pytest -q -p no:cacheprovider --capture=sys
 
 $(ASAN_MODULE)/built.stamp: $(ALL_SOURCES) | hardening-tools
 	cmake -S . -B $(ASAN_MODULE) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=g++ \
@@ -113,7 +113,7 @@ $(PLAIN_MODULE)/built.stamp: $(ALL_SOURCES) | hardening-tools
 
 valgrind-test: $(PLAIN_MODULE)/built.stamp
 	mkdir -p $(HARDENING)/logs
-	PYTHONMALLOC=malloc LEAK_CHECK_CALLS=50 HYPOTHESIS_PROFILE=slow-runtime PYTHONPATH=$(PLAIN_MODULE) \
+	PYTHONMALLOC=malloc LEAK_CHECK_CALLS=50 HYPOTHESIS_PROFILE=slow-runtime PYTHONPATH=$(PLAIN_MODULE):$(CURDIR)/python \
 		valgrind --track-origins=yes --leak-check=full --show-leak-kinds=definite,indirect \
 		--errors-for-leak-kinds=definite,indirect --num-callers=40 \
 		--xml=yes --xml-file=$(HARDENING)/logs/valgrind.xml \
