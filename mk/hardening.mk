@@ -95,7 +95,7 @@ $(ASAN_MODULE)/built.stamp: $(ALL_SOURCES) | hardening-tools
 # The leak tests measure resident memory, which ASan's quarantine of freed blocks would swamp:
 # they run in a second pass with the quarantine off; everything else keeps it.
 sanitize-test: $(ASAN_MODULE)/built.stamp
-	ASAN_OPTIONS=detect_leaks=0 $(SANITIZED_PYTEST) --deselect tests/test_leaks.py tests
+	ASAN_OPTIONS=detect_leaks=0 $(SANITIZED_PYTEST) -m 'not python_only' --deselect tests/test_leaks.py tests
 	ASAN_OPTIONS=detect_leaks=0:quarantine_size_mb=0 $(SANITIZED_PYTEST) tests/test_leaks.py
 
 # The suite under memcheck against a plain build. The interpreter allocates through malloc so
@@ -111,15 +111,15 @@ $(PLAIN_MODULE)/built.stamp: $(ALL_SOURCES) | hardening-tools
 	ninja -j1 -C $(PLAIN_MODULE) >/dev/null
 	touch $@
 
-# The process-pool test stays out: a forked worker would write a second report into the same XML.
+# Tests of pure-Python code stay out (the process-pool test among them: a forked worker would
+# write a second report into the same XML).
 valgrind-test: $(PLAIN_MODULE)/built.stamp
 	mkdir -p $(HARDENING)/logs
 	PYTHONMALLOC=malloc LEAK_CHECK_CALLS=50 HYPOTHESIS_PROFILE=slow-runtime PYTHONPATH=$(PLAIN_MODULE):$(CURDIR)/python \
 		valgrind --track-origins=yes --leak-check=full --show-leak-kinds=definite,indirect \
 		--errors-for-leak-kinds=definite,indirect --num-callers=40 \
 		--xml=yes --xml-file=$(HARDENING)/logs/valgrind.xml \
-		$(HARDENING_PYTHON) -m pytest -q -p no:cacheprovider $(VALGRIND_TESTS) \
-		--deselect tests/test_binding_module.py::test_process_pool_hands_back_the_error
+		$(HARDENING_PYTHON) -m pytest -q -p no:cacheprovider -m 'not python_only' $(VALGRIND_TESTS)
 	$(HARDENING_PYTHON) fuzz/valgrind_report.py $(HARDENING)/logs/valgrind.xml
 
 # The short forms for CI: each fuzzer for a minute, then both test runs; prints each step's time.

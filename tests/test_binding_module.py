@@ -11,6 +11,8 @@ import norvik_auth
 from helpers import panic_of
 from norvik_binding import PanicException
 
+pytestmark = pytest.mark.python_only
+
 # Parsing fails on this and names the member that failed.
 MALFORMED = "user=%7B&hash=00"
 

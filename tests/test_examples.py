@@ -24,6 +24,8 @@ EXAMPLES = Path(__file__).resolve().parent.parent / "examples"
 sys.path.insert(0, str(EXAMPLES))
 from serve_demo import USER, authorization, signed, start_server, stop_server  # noqa: E402
 
+pytestmark = pytest.mark.python_only
+
 MAX_AGE = 300
 MAX_FUTURE = 60  # the verifier's default clock skew
 # The frameworks each app needs; its cases are skipped when one is missing.

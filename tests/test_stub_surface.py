@@ -14,6 +14,8 @@ import pytest
 
 import norvik_auth
 
+pytestmark = pytest.mark.python_only
+
 STUB_RELATIVE = Path("norvik_auth-stubs") / "__init__.pyi"
 
 
