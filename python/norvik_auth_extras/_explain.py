@@ -11,7 +11,6 @@ from __future__ import annotations
 
 import hashlib
 import hmac
-import json
 import math
 import re
 import time
@@ -35,8 +34,9 @@ SHOWN_DIGITS = 8
 # The record's fields but hash, which is shown beside the computed one.
 _RECORD_FIELDS = ("query_id", "user", "receiver", "chat", "chat_type", "chat_instance",
                   "start_param", "can_send_after", "auth_date")
-# The start of a Python dict's repr: a quoted key and a colon; no nesting, so no backtracking.
-_PYTHON_DICT = re.compile(r"\{\s*(?:'[^'\\]*'|\"[^\"\\]*\")\s*:")
+# The start of a JSON object (group 1) or of a Python dict's repr: a quoted key and a colon. Read
+# no further: parsing the rest would cost time and recursion in proportion to the text.
+_FIRST_KEY = re.compile(r"\{\s*(?:(\"[^\"\\]*\")|'[^'\\]*')\s*:")
 
 
 def shown(line: str) -> str:
@@ -93,14 +93,10 @@ def _dict_shape(text: str) -> Optional[str]:
     stripped = text.strip()
     if not (stripped.startswith("{") and stripped.endswith("}")):
         return None
-    try:
-        if isinstance(json.loads(stripped), dict):
-            return "a JSON object"
-    except (ValueError, RecursionError):  # RecursionError: deep nesting, within MAX_CHARS
-        pass
-    if _PYTHON_DICT.match(stripped):
-        return "a Python dict's repr"
-    return "an object's text form"
+    first_key = _FIRST_KEY.match(stripped)
+    if first_key is None:
+        return "an object's text form"
+    return "a JSON object" if first_key.group(1) else "a Python dict's repr"
 
 
 def _reshaped(pairs: list[tuple[str, str]]) -> list[str]:
