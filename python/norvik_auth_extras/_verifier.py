@@ -160,11 +160,13 @@ class Verifier:
             raise InitDataError("malformed", str(error)) from None
         try:
             valid = _validate(record, self._key)
+            # Each read of the record makes new Python objects, which may fail as well.
+            auth_date = record.auth_date
+            no_user = self._require_user and record.user is None
         except PanicException as error:
-            raise RuntimeError(f"the signature could not be checked: {error}") from error
+            raise RuntimeError(f"the init data could not be checked: {error}") from error
         if not valid:
             raise InitDataError("signature")
-        auth_date = record.auth_date
         if auth_date is not None:
             now = self._clock()  # read once: both limits are judged at the same moment
             if type(now) is not float or now - now != 0.0:  # NaN and infinities give NaN
@@ -178,7 +180,7 @@ class Verifier:
                                     f"than max_age {self._oldest:g} s")
         elif self._max_age is not None:
             raise InitDataError("no_auth_date")
-        if self._require_user and record.user is None:
+        if no_user:
             raise InitDataError("no_user")
         return record
 
