@@ -796,16 +796,18 @@ def explain_inputs(max_chars: int) -> dict[str, str]:
     def pairs(make: Callable[[int], str]) -> str:
         return "&".join(map(make, range(max_chars // 8)))[:max_chars - 8] + "&hash=00"
 
+    depth = (max_chars - 6) // 2
+    now = str(int(datetime.datetime.now().timestamp()))
+
     return {
         "many pairs": pairs(lambda i: f"n{i:05d}=v"),
         "reshaped names": pairs(lambda i: f"a{i}%3D=1"),
         "controls and bidi": fill("a=", "\x1b\u202e", "&hash=00"),
         "percent escapes": fill("a=", "%41", "&hash=00"),
         "percent-decoded JSON": fill('user={"id":1,"first_name":"', "a", '"}&hash=00'),
-        "deep JSON object": '{"a":' + "[" * ((max_chars - 6) // 2) + "]" * ((max_chars - 6) // 2) + "}",
-        "wide JSON object": "{" + ",".join(f'"k{i}":{i}' for i in range(max_chars // 8))[:max_chars - 2] + "}",
-        "valid, signed": signed_query([("x", "y" * (max_chars - 200)),
-                                       ("auth_date", str(int(datetime.datetime.now().timestamp())))],
+        "deep JSON object": '{"a":' + "[" * depth + "]" * depth + "}",
+        "wide JSON object": "{" + pairs(lambda i: f'"k{i}":{i}').replace("&", ",")[:-8] + "}",
+        "valid, signed": signed_query([("x", "y" * (max_chars - 200)), ("auth_date", now)],
                                       bytes(norvik_auth.get_secret_key(BOT_TOKEN))),
     }
 

@@ -83,14 +83,15 @@ def _run(argv: Optional[list[str]]) -> int:
     explain = commands.add_parser("explain", help="show what init data holds and why it fails",
                                   description="The bot token is read from $BOT_TOKEN.")
     explain.add_argument("data", nargs="?", help="the init data (default: standard input)")
-    explain.add_argument("--now", type=_finite, help="Unix time to judge the age at (default: now)")
+    explain.add_argument("--now", type=_finite,
+                         help="Unix time to judge the age at (default: now)")
     args = parser.parse_args(argv)
     token = os.environ.get("BOT_TOKEN", "")
     if not token:
         raise _Misuse("set BOT_TOKEN to the bot's token")
     try:
         token.encode()
-    except UnicodeEncodeError:  # bytes that are not UTF-8, decoded by the interpreter as surrogates
+    except UnicodeEncodeError:  # bytes that are not UTF-8, which the interpreter made surrogates
         raise _Misuse("BOT_TOKEN is not UTF-8") from None
     data: str = args.data if args.data is not None else _read_stdin()
     text, valid = report(data, bot_token=token, now=args.now)

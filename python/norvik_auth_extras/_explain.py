@@ -62,7 +62,7 @@ def decode_pairs(text: str) -> list[tuple[str, str]]:
 
 
 def _same_hash(computed: str, received: str) -> bool:
-    # As bytes: compare_digest refuses str with non-ASCII characters, which a received hash may hold.
+    # As bytes: compare_digest refuses a str with non-ASCII characters, as a received hash may be.
     return hmac.compare_digest(computed.encode(), received.encode())
 
 
