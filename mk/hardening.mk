@@ -83,8 +83,10 @@ fuzz-python: $(FUZZ_MODULE)/built.stamp $(FUZZER_RUNTIME)
 # and leak reports are off: the interpreter keeps memory until exit by design.
 ASAN_MODULE := $(HARDENING)/asan
 SANITIZER_PRELOAD = $(shell g++ -print-file-name=libasan.so):$(shell g++ -print-file-name=libstdc++.so)
+# Tests marked python_only reach no native code of their own: they stay out of both runs.
 SANITIZED_PYTEST = LD_PRELOAD="$(SANITIZER_PRELOAD)" UBSAN_OPTIONS=print_stacktrace=1 HYPOTHESIS_PROFILE=slow-runtime \
-	PYTHONPATH=$(ASAN_MODULE):$(CURDIR)/python $(HARDENING_PYTHON) -m pytest -q -p no:cacheprovider --capture=sys
+	PYTHONPATH=$(ASAN_MODULE):$(CURDIR)/python $(HARDENING_PYTHON) -m pytest -q -p no:cacheprovider --capture=sys \
+	-m "not python_only"
 
 $(ASAN_MODULE)/built.stamp: $(ALL_SOURCES) | hardening-tools
 	cmake -S . -B $(ASAN_MODULE) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=g++ \
@@ -118,7 +120,7 @@ valgrind-test: $(PLAIN_MODULE)/built.stamp
 		valgrind --track-origins=yes --leak-check=full --show-leak-kinds=definite,indirect \
 		--errors-for-leak-kinds=definite,indirect --num-callers=40 \
 		--xml=yes --xml-file=$(HARDENING)/logs/valgrind.xml \
-		$(HARDENING_PYTHON) -m pytest -q -p no:cacheprovider $(VALGRIND_TESTS) \
+		$(HARDENING_PYTHON) -m pytest -q -p no:cacheprovider -m "not python_only" $(VALGRIND_TESTS) \
 		--deselect tests/test_binding_module.py::test_process_pool_hands_back_the_error
 	$(HARDENING_PYTHON) fuzz/valgrind_report.py $(HARDENING)/logs/valgrind.xml
 
