@@ -233,7 +233,7 @@ _STATE = frozenset(Verifier.__slots__) - {"__dict__"} | {
 
 
 def _set_state(verifier: Verifier, key: bytes, max_age: object, max_future: object,
-               require_user: object, clock: object) -> None:
+               require_user: object, clock: Callable[[], float]) -> None:
     age_limit = None if max_age is None else seconds_setting("max_age", max_age)
     future_limit = seconds_setting("max_future", max_future)
     if not isinstance(require_user, bool):
