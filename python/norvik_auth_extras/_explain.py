@@ -210,6 +210,6 @@ def explain(init_data: str, *, bot_token: Optional[str] = None,
     and whether the one computed under the key matches it (only the first 8 hex digits of that
     are shown), its age and the verdict of a default Verifier, with the likely cause of a bad
     signature. Never shows the token or the key; characters from the data that are not printable
-    are escaped. Text over ``MAX_CHARS`` (65536) characters is reported as too large, unparsed.
+    are escaped. Text over 65536 characters (64 KiB) is reported as too large, unparsed.
     ``now`` is a finite Unix time (default: the clock's)."""
     return report(init_data, bot_token=bot_token, secret_key=secret_key, now=now)[0]

@@ -147,7 +147,8 @@ class Verifier:
                    clock)
 
     def verify(self, init_data: str) -> WebAppInitData:
-        """The parsed record of signed, fresh init data; raises InitDataError otherwise."""
+        """The parsed record of signed, fresh init data; raises InitDataError otherwise, and
+        RuntimeError for what is the server's fault (a broken clock, a failure inside the module)."""
         try:
             record = _parse(init_data)
         except PanicException as error:
