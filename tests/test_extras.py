@@ -3,23 +3,33 @@ validation, and explain's diagnosis of bad hashes."""
 
 import hashlib
 import hmac
+import inspect
 import json
+import math
 import os
 import pickle
 import subprocess
 import sys
-from urllib.parse import quote, unquote, urlencode
+from concurrent.futures import ProcessPoolExecutor
+from functools import partial
+from unittest import mock
+from urllib.parse import parse_qsl, quote, unquote, urlencode
 
 import pytest
 from hypothesis import given
 from hypothesis import strategies as st
 
 import norvik_auth
+from helpers import data_check_string, sign
 from norvik_auth_extras import InitDataError, Verifier, explain, sign_init_data
+from test_hostile_environment import failing_alloc, sweep  # noqa: F401 - a fixture
+
+pytestmark = pytest.mark.python_only
 
 TOKEN = "7350184422:AAEu3h9-kx5Fq0WcLzPpT2mVbN8sYdRjQ4o"
 OTHER_TOKEN = "1122334455:AAGa0Zt7Uy6Xw5Vv4Ss3Rr2Qq1Pp0Oo9Nn8"
 KEY = norvik_auth.get_secret_key(TOKEN)
+SWAPPED = hmac.new(TOKEN.encode(), b"SignedView", hashlib.sha256).digest()
 NOW = 1_800_000_000.0
 USER = {"id": 279058397, "first_name": "Anne+Marie", "last_name": "Berg", "username": "ann_b"}
 
@@ -62,12 +72,16 @@ REFUSALS = [
     (signed(age=10**6, token=OTHER_TOKEN), {}, "signature"),
     (signed(age=-3600), {"require_user": True}, "future"),
     (signed({"auth_date": None}), {"require_user": True}, "no_auth_date"),
+    (lambda: signed(age=86401), {"require_user": True}, "expired"),
+    (lambda: signed(), {"max_age": 0}, None),
+    (lambda: signed(age=1), {"max_age": 0}, "expired"),
 ]
 
 
 @pytest.mark.parametrize("data, settings, reason", REFUSALS)
 def test_refusals_in_order(data, settings, reason):
-    verifier = Verifier(bot_token=TOKEN, clock=lambda: NOW, **settings)
+    data = data() if callable(data) else data
+    verifier = Verifier(bot_token=TOKEN, clock=iter([NOW]).__next__, **settings)  # read once
     if reason is None:
         assert isinstance(verifier.verify(data), norvik_auth.WebAppInitData)
         return
@@ -87,7 +101,7 @@ def test_refusals_in_order(data, settings, reason):
         InitDataError, error.reason, error.detail, str(error))
 
 
-@pytest.mark.parametrize("key", [KEY, bytes(KEY), bytearray(KEY), tuple(KEY)])
+@pytest.mark.parametrize("key", [KEY, bytes(KEY), bytearray(KEY), tuple(KEY), memoryview(bytes(KEY))])
 def test_key_forms_and_secrecy(key):
     verifier = Verifier(secret_key=key, clock=lambda: NOW)
     assert verifier.verify(signed({"user": USER})).user.first_name == "Anne+Marie"
@@ -112,6 +126,11 @@ def test_key_forms_and_secrecy(key):
     ({"secret_key": [256] + KEY[1:]}, ValueError),
     ({"bot_token": TOKEN, "max_age": -1}, ValueError),
     ({"bot_token": TOKEN, "max_future": float("nan")}, ValueError),
+    ({"bot_token": TOKEN, "max_age": 10**400}, ValueError),
+    ({"bot_token": "1:\udcff"}, ValueError),
+    *[({"bot_token": TOKEN, **bad}, TypeError)
+      for bad in ({"max_age": True}, {"max_future": None}, {"require_user": "no"})],
+    *[({"secret_key": bad}, TypeError) for bad in (32, set(KEY), dict.fromkeys(KEY), [True] * 32)],
 ])
 def test_verifier_settings_refused(kwargs, error):
     with pytest.raises(error):
@@ -150,6 +169,7 @@ members = st.fixed_dictionaries({}, optional={
     "query_id": line_text, "chat_type": line_text, "chat_instance": line_text,
     "start_param": line_text, "can_send_after": st.integers(0, 2**64 - 1),
     "user": users, "receiver": users, "chat": chats})
+hostile = st.one_of(st.none(), st.booleans(), st.integers(-2**65, 2**65), st.floats(), st.text())
 
 
 @given(members, st.dictionaries(names, line_text, max_size=4))
@@ -171,6 +191,16 @@ def percent_decoded():
     return unquote(signed({"user": USER}, age=60))
 
 
+def leaks_nothing(data, report):
+    """Each line of the report is its own; of a hash computed under a key, 8 digits show at most."""
+    lines = report.split("\n")
+    assert all(map(str.isprintable, lines)) and sum(line.startswith("verdict: ") for line in lines) <= 1
+    pairs = parse_qsl(data.encode(errors="replace").decode(), keep_blank_values=True)
+    for key in (bytes(KEY), hashlib.sha256(TOKEN.encode()).digest(), TOKEN.encode(), SWAPPED):
+        computed = hmac.new(key, data_check_string(pairs).encode(), hashlib.sha256).hexdigest()
+        assert computed[:9] not in report or computed == dict(pairs).get("hash")
+
+
 # One row per diagnosis: init data, then a text the explanation must hold.
 DIAGNOSES = [
     (signed({"user": USER}, age=60), "verdict: valid"),
@@ -187,13 +217,21 @@ DIAGNOSES = [
     (signed(age=90000), "refused, expired"),
     ("user=%7B&hash=00", "parsing fails: Unable to parse user"),
     ("a=\udcff&hash=00", "parsing fails: 'utf-8' codec can't encode"),  # argv's surrogateescape
+    (lambda: sign_init_data({"a": "1"}, secret_key=SWAPPED), "token and derivation key swapped"),
+    ("a%3Db=1&hash=00", "reshaped lines: 'a=b' holds '='"),
+    (lambda: sign([("a", "1"), ("a", "2")], TOKEN), "the same as the received one"),
+    ("a=%1B[2K%0D%0Averdict: valid\u202e\x00&hash=" + "0" * 64, "verdict: refused"),
+    ("a=" + "1" * 65535, "65537 characters, more than the 65536 that explain reads; not parsed"),
+    ('{"a":' + "[" * 30000 + "]" * 30000 + "}", "is a JSON object"),
 ]
 
 
 @pytest.mark.parametrize("data, expected", DIAGNOSES)
 def test_explain_names_the_cause(data, expected):
+    data = data() if callable(data) else data
     text = explain(data, bot_token=TOKEN, now=NOW)
     assert expected in text
+    leaks_nothing(data, text)
     assert TOKEN not in text and bytes(KEY).hex() not in text and str(KEY)[1:-1] not in text
 
 
@@ -205,19 +243,32 @@ def test_explain_wrong_derivation_raw_token():
     assert "another bot's token" in explain(data, secret_key=KEY, now=NOW)
 
 
-@pytest.mark.parametrize("argv, stdin, token, status", [
-    (["explain", "--now", str(NOW), signed()], "", TOKEN, 0),
-    (["explain", "--now", str(NOW)], signed() + "\n", TOKEN, 0),
-    (["explain", "--now", str(NOW)], signed(token=OTHER_TOKEN), TOKEN, 1),
-    (["explain", signed()], "", "", 2),
-    ([], "", TOKEN, 2),
+# A callable signs at run time; standard input None is closed, standard output None a pipe.
+@pytest.mark.parametrize("argv, stdin, env, stdout, status", [
+    (["explain", "--now", str(NOW), signed], "", {}, None, 0),
+    (["explain", "--now", str(NOW)], lambda: signed() + "\n", {}, None, 0),
+    (["explain", "--now", str(NOW)], lambda: signed(token=OTHER_TOKEN), {}, None, 1),
+    (["explain", signed], "", {"BOT_TOKEN": ""}, None, 2),
+    ([], "", {}, None, 2),
+    (["explain", "--now", "nan", signed], "", {}, None, 2),
+    (["explain", signed], "", {"BOT_TOKEN": b"1:\xff"}, None, 2),
+    (["explain"], None, {}, None, 2),
+    (["explain", signed], "", {}, "/dev/full", 2),
+    (["explain", "--now", str(NOW), lambda: signed({"user": {**USER, "first_name": "\u00c5se"}})],
+     "", {"LC_ALL": "C", "PYTHONUTF8": "0", "PYTHONCOERCECLOCALE": "0"}, None, 0),
+    (["explain"], "a=" * 40000, {}, None, 2),
 ])
-def test_command_line(argv, stdin, token, status):
-    env = {**os.environ, "BOT_TOKEN": token}
-    done = subprocess.run([sys.executable, "-m", "norvik_auth_extras", *argv], input=stdin,
-                          capture_output=True, text=True, env=env, timeout=120)
+def test_command_line(argv, stdin, env, stdout, status):
+    environ = {**os.environ, "BOT_TOKEN": TOKEN, **env}
+    argv = [arg() if callable(arg) else arg for arg in argv]
+    with open(stdout or os.devnull, "w") as sink:
+        done = subprocess.run(
+            [sys.executable, "-m", "norvik_auth_extras", *argv], env=environ, timeout=120, text=True,
+            input=stdin() if callable(stdin) else stdin, stdout=sink if stdout else subprocess.PIPE,
+            stderr=subprocess.PIPE, preexec_fn=None if stdin is not None else partial(os.close, 0))
     assert done.returncode == status, done.stderr
-    assert not token or token not in done.stdout + done.stderr
+    assert len(done.stderr.splitlines()) == (status == 2), done.stderr
+    assert TOKEN not in (done.stdout or "") + done.stderr
 
 
 def test_one_verifier_serves_many_threads():
@@ -239,3 +290,63 @@ def test_one_verifier_serves_many_threads():
 
     with ThreadPoolExecutor(8) as pool:
         assert all(pool.map(work, range(8)))
+
+
+class AllowList(Verifier):
+    def verify(self, init_data):
+        record = super().verify(init_data)
+        if record.user is None or record.user.id != USER["id"]:
+            raise PermissionError("not on the list")
+        return record
+
+
+def test_verifier_extended_pickled_and_mocked():
+    verifier = AllowList(bot_token=TOKEN, max_future=5, clock=partial(float, NOW))
+    with ProcessPoolExecutor(1) as pool, pytest.raises(PermissionError):  # records do not pickle
+        pool.submit(verifier.verify, signed()).result()
+    copy = pickle.loads(pickle.dumps(verifier.verify)).__self__  # under the wall clock: "future"
+    assert (type(copy), copy.max_future, copy.verify(signed({"user": USER})).user.id) == (AllowList, 5, USER["id"])
+    with mock.patch.object(verifier, "verify", return_value="patched"):
+        assert verifier.verify("") == "patched"
+    assert list(inspect.signature(Verifier.verify).parameters) == ["self", "init_data"]
+    with pytest.raises(AttributeError):
+        verifier.__init__(bot_token=OTHER_TOKEN)
+
+
+@pytest.mark.parametrize("reading", [math.nan, math.inf, -math.inf, None, str(NOW), 10**400, True])
+def test_broken_clock_lets_nothing_through(reading):
+    # Limits that any finite reading meets: only the reading itself can refuse.
+    verifier = Verifier(bot_token=TOKEN, max_age=math.inf, max_future=math.inf, clock=lambda: reading)
+    with pytest.raises(RuntimeError, match="clock"):
+        verifier.verify(signed())
+
+
+@pytest.mark.parametrize("thread", [False, True], ids=["warm-process", "new-thread"])
+def test_failed_allocation_in_verify_is_the_servers_fault(thread, failing_alloc, tmp_path):
+    entries = sweep(failing_alloc, tmp_path, {"call": "verify", "warm": True, "thread": thread})
+    # The native module's "Python API call failed" is reached, and never called malformed.
+    assert {entry["armed"].partition(":")[0] for entry in entries} == {"right", "MemoryError", "RuntimeError"}
+    assert {(entry["exit"], entry["next"]) for entry in entries} == {(0, "right")}
+
+
+@given(st.lists(st.one_of(st.characters(), st.sampled_from(
+    ["%0A", "%0D", "%1B", "%00", "%E2%80%AE", "\r", "&", "=", "%3D", "+", "hash=", '{"', "user="]))))
+def test_explain_report_holds_no_line_from_the_data(parts):
+    leaks_nothing("".join(parts), explain("".join(parts), bot_token=TOKEN, now=NOW))
+
+
+@given(st.dictionaries(st.sampled_from(sorted(KNOWN)), hostile | st.dictionaries(
+    st.sampled_from(["id", "first_name", "type", "title", "is_bot"]), hostile), max_size=4),
+       st.one_of(st.none(), st.integers(-2**65, 2**65), st.floats()))
+def test_signer_refuses_or_signs_what_verifies(fields, auth_date):
+    try:
+        text = sign_init_data(fields, bot_token=TOKEN, auth_date=auth_date)
+    except (TypeError, ValueError):
+        return
+    record = Verifier(bot_token=TOKEN, max_age=None, max_future=math.inf).verify(text)
+    for name, value in fields.items():
+        got = getattr(record, name)
+        if isinstance(value, dict):
+            assert all(getattr(got, k) == v for k, v in value.items() if hasattr(got, k))
+        elif value is not None:
+            assert got == (int(value) if name in ("auth_date", "can_send_after") else str(value))

@@ -4,6 +4,7 @@
 from __future__ import annotations
 
 import math
+import numbers
 import time
 from collections.abc import Callable
 from typing import Any, Literal, Optional, Union
@@ -32,6 +33,17 @@ _MESSAGES: dict[str, str] = {
 _parse = norvik_auth.parse_webapp_data
 _validate = norvik_auth.validate_webapp_data
 
+# The parser's own refusals of the text: a missing hash and the members it could not convert.
+# Any other PanicException (a Python object it could not make, a failure inside libcrypto, a
+# message added later) is the server's, and must not reach a client as "malformed".
+_CLIENT_FAULT_PREFIXES = tuple(f"Unable to parse {member}: " for member in
+                               ("user", "receiver", "chat", "auth_date", "can_send_after"))
+
+
+def is_parse_refusal(message: str) -> bool:
+    """Whether a PanicException message of parse_webapp_data is about the text it was given."""
+    return message == "Hash is required" or message.startswith(_CLIENT_FAULT_PREFIXES)
+
 
 class InitDataError(ValueError):
     """Init data refused by Verifier.verify.
@@ -59,35 +71,64 @@ class InitDataError(ValueError):
         return f"InitDataError({self.reason!r}, detail={self.detail!r})"
 
 
-def _seconds(name: str, value: object) -> float:
-    if isinstance(value, bool) or not isinstance(value, (int, float)):
-        raise TypeError(f"{name} must be a number of seconds, not {type(value).__name__}")
-    if math.isnan(value) or value < 0:
-        raise ValueError(f"{name} must be zero or more seconds, not {value!r}")
-    return value
+def as_seconds(name: str, value: object) -> float:
+    """A real number but a bool, as a float: TypeError or ValueError, never OverflowError."""
+    if isinstance(value, bool) or not isinstance(value, numbers.Real):
+        raise TypeError(f"{name} must be a real number of seconds, not {type(value).__name__}")
+    try:
+        return float(value)
+    except OverflowError:
+        raise ValueError(f"{name} is beyond any float") from None
+
+
+def seconds_setting(name: str, value: object) -> float:
+    """A limit in seconds: zero or more; math.inf for none."""
+    seconds = as_seconds(name, value)
+    if not seconds >= 0:  # NaN too
+        raise ValueError(f"{name} must be zero or more seconds, not {seconds!r}")
+    return seconds
+
+
+def clock_reading(value: object) -> float:
+    """A reading of the clock as a finite float. A clock that gives anything else is broken, which
+    is the server's fault: RuntimeError, never a refusal that a framework would answer with 401,
+    and never a comparison that NaN would make false."""
+    try:
+        seconds = as_seconds("its reading", value)
+    except (TypeError, ValueError) as error:
+        raise RuntimeError(f"the verifier's clock is broken: {error}") from None
+    if not math.isfinite(seconds):
+        raise RuntimeError(f"the verifier's clock is broken: it returned {seconds!r}, not a "
+                           "finite Unix time")
+    return seconds
 
 
 class Verifier:
-    """Checks init data for one bot. Made once; immutable, so one instance may serve all threads.
+    """Checks init data for one bot. Its settings are fixed when it is made, so one instance may
+    serve all threads; it pickles (with its clock) for process pools.
 
     Exactly one of ``bot_token`` and ``secret_key`` (the 32 bytes of get_secret_key) is given.
     ``verify(init_data)`` returns the parsed record, or raises InitDataError for, in this order:
     what cannot be parsed, a bad signature, a missing ``auth_date`` (unless ``max_age`` is None),
     an ``auth_date`` more than ``max_future`` seconds ahead of ``clock()``, one more than
     ``max_age`` seconds old, and, with ``require_user``, data without a user. The future check
-    applies whenever ``auth_date`` is present.
+    applies whenever ``auth_date`` is present. What is not the client's fault is not an
+    InitDataError: a clock reading that is not a finite number, or a failure of the native
+    module other than a refusal of the text, raises RuntimeError; MemoryError passes as itself.
     """
 
-    __slots__ = ("_key", "_max_age", "_max_future", "_require_user", "_clock", "verify")
+    # __dict__ for what is not the verifier's own state: a subclass's attributes, or a mock
+    # that mock.patch.object puts in place of verify.
+    __slots__ = ("_key", "_max_age", "_max_future", "_require_user", "_clock", "_min_age",
+                 "_oldest", "__dict__")
 
     _key: bytes
     _max_age: Optional[float]
     _max_future: float
     _require_user: bool
     _clock: Callable[[], float]
-    # A function made per instance rather than a method: it runs on every request, and its
-    # settings read from the closure cost less than attribute reads through self.
-    verify: Callable[[str], WebAppInitData]
+    _min_age: float  # -max_future
+    _oldest: float  # max_age, or inf when it is None
 
     def __init__(
         self,
@@ -99,25 +140,60 @@ class Verifier:
         require_user: bool = False,
         clock: Callable[[], float] = time.time,
     ) -> None:
+        if hasattr(self, "_key"):
+            raise AttributeError("Verifier is immutable; it is initialised once")
         # bytes: the native check takes them faster than a list of ints (see bench/bench.py).
-        key = key_bytes(bot_token, secret_key)
-        age_limit = None if max_age is None else _seconds("max_age", max_age)
-        future_limit = _seconds("max_future", max_future)
-        if not callable(clock):
-            raise TypeError("clock must be a callable returning Unix time in seconds")
-        set_ = object.__setattr__
-        set_(self, "_key", key)
-        set_(self, "_max_age", age_limit)
-        set_(self, "_max_future", future_limit)
-        set_(self, "_require_user", bool(require_user))
-        set_(self, "_clock", clock)
-        set_(self, "verify", _make_verify(key, age_limit, future_limit, bool(require_user), clock))
+        _set_state(self, key_bytes(bot_token, secret_key), max_age, max_future, require_user,
+                   clock)
+
+    def verify(self, init_data: str) -> WebAppInitData:
+        """The parsed record of signed, fresh init data; raises InitDataError otherwise, and
+        RuntimeError for what is the server's fault (a broken clock, a failure inside the module)."""
+        try:
+            record = _parse(init_data)
+        except PanicException as error:
+            message = str(error)
+            if not is_parse_refusal(message):
+                raise RuntimeError(f"init data could not be parsed: {message}") from error
+            raise InitDataError("malformed", message) from None
+        except UnicodeEncodeError as error:
+            # A lone surrogate, as json.loads makes of "\ud800" in a request body: no UTF-8 form.
+            raise InitDataError("malformed", str(error)) from None
+        try:
+            valid = _validate(record, self._key)
+            # Each read of the record makes new Python objects, which may fail as well.
+            auth_date = record.auth_date
+            no_user = self._require_user and record.user is None
+        except PanicException as error:
+            raise RuntimeError(f"the init data could not be checked: {error}") from error
+        if not valid:
+            raise InitDataError("signature")
+        if auth_date is not None:
+            now = self._clock()  # read once: both limits are judged at the same moment
+            if type(now) is not float or now - now != 0.0:  # NaN and infinities give NaN
+                now = clock_reading(now)
+            age = now - auth_date
+            if age < self._min_age:
+                raise InitDataError("future", f"auth_date {auth_date} is {-age:.0f} s ahead of "
+                                    "the clock")
+            if age > self._oldest:
+                raise InitDataError("expired", f"auth_date {auth_date} is {age:.0f} s old, more "
+                                    f"than max_age {self._oldest:g} s")
+        elif self._max_age is not None:
+            raise InitDataError("no_auth_date")
+        if no_user:
+            raise InitDataError("no_user")
+        return record
 
     def __setattr__(self, name: str, value: object) -> None:
-        raise AttributeError(f"Verifier is immutable; cannot set {name!r}")
+        if name in _STATE:
+            raise AttributeError(f"Verifier is immutable; cannot set {name!r}")
+        object.__setattr__(self, name, value)
 
     def __delattr__(self, name: str) -> None:
-        raise AttributeError(f"Verifier is immutable; cannot delete {name!r}")
+        if name in _STATE:
+            raise AttributeError(f"Verifier is immutable; cannot delete {name!r}")
+        object.__delattr__(self, name)
 
     @property
     def max_age(self) -> Optional[float]:
@@ -142,52 +218,41 @@ class Verifier:
     def __repr__(self) -> str:
         # Never the key: a repr ends up in logs.
         clock = "" if self._clock is time.time else f", clock={self._clock!r}"
-        return (f"Verifier(max_age={self._max_age!r}, max_future={self._max_future!r}, "
-                f"require_user={self._require_user!r}{clock})")
+        return (f"{type(self).__name__}(max_age={self._max_age!r}, "
+                f"max_future={self._max_future!r}, require_user={self._require_user!r}{clock})")
 
     def __reduce__(self) -> tuple[Any, ...]:
-        # For process pools: the attributes cannot be set after construction, so rebuild.
-        return (_rebuild, (self._key, self._max_age, self._max_future, self._require_user,
-                           self._clock))
+        # Rebuilt without calling __init__, whose signature a subclass may have changed; a
+        # subclass's own attributes come back as the state.
+        return (_rebuild, (type(self), self._key, self._max_age, self._max_future,
+                           self._require_user, self._clock), self.__dict__ or None)
 
 
-def _make_verify(key: bytes, max_age: Optional[float], max_future: float, require_user: bool,
-                 clock: Callable[[], float]) -> Callable[[str], WebAppInitData]:
-    # One float age compared with float limits: no int-float comparisons on the way.
-    min_age = -float(max_future)
-    oldest = math.inf if max_age is None else float(max_age)
-    need_auth_date = max_age is not None
-
-    def verify(init_data: str) -> WebAppInitData:
-        """The parsed record of signed, fresh init data; raises InitDataError otherwise."""
-        try:
-            record = _parse(init_data)
-            if not _validate(record, key):
-                raise InitDataError("signature")
-        except PanicException as error:
-            raise InitDataError("malformed", str(error)) from None
-        except UnicodeEncodeError as error:
-            # A lone surrogate, as json.loads makes of "\ud800" in a request body: no UTF-8 form.
-            raise InitDataError("malformed", str(error)) from None
-        auth_date = record.auth_date
-        if auth_date is not None:
-            age = clock() - auth_date
-            if age < min_age:
-                raise InitDataError("future", f"auth_date {auth_date} is {-age:.0f} s ahead of "
-                                    "the clock")
-            if age > oldest:
-                raise InitDataError("expired", f"auth_date {auth_date} is {age:.0f} s old, more "
-                                    f"than max_age {oldest:g} s")
-        elif need_auth_date:
-            raise InitDataError("no_auth_date")
-        if require_user and record.user is None:
-            raise InitDataError("no_user")
-        return record
-
-    return verify
+# What no one may set or delete once the verifier is made; verify is left free for mocks.
+_STATE = frozenset(Verifier.__slots__) - {"__dict__"} | {
+    "__class__", "max_age", "max_future", "require_user", "clock"}
 
 
-def _rebuild(key: bytes, max_age: Optional[float], max_future: float, require_user: bool,
-             clock: Callable[[], float]) -> Verifier:
-    return Verifier(secret_key=key, max_age=max_age, max_future=max_future,
-                    require_user=require_user, clock=clock)
+def _set_state(verifier: Verifier, key: bytes, max_age: object, max_future: object,
+               require_user: object, clock: Callable[[], float]) -> None:
+    age_limit = None if max_age is None else seconds_setting("max_age", max_age)
+    future_limit = seconds_setting("max_future", max_future)
+    if not isinstance(require_user, bool):
+        raise TypeError(f"require_user must be a bool, not {type(require_user).__name__}")
+    if not callable(clock):
+        raise TypeError("clock must be a callable returning Unix time in seconds")
+    set_ = object.__setattr__
+    set_(verifier, "_key", key)
+    set_(verifier, "_max_age", age_limit)
+    set_(verifier, "_max_future", future_limit)
+    set_(verifier, "_require_user", require_user)
+    set_(verifier, "_clock", clock)
+    set_(verifier, "_min_age", -future_limit)
+    set_(verifier, "_oldest", math.inf if age_limit is None else age_limit)
+
+
+def _rebuild(cls: type[Verifier], key: bytes, max_age: Optional[float], max_future: float,
+             require_user: bool, clock: Callable[[], float]) -> Verifier:
+    verifier = cls.__new__(cls)
+    _set_state(verifier, key_bytes(None, key), max_age, max_future, require_user, clock)
+    return verifier

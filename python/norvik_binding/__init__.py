@@ -1,8 +1,14 @@
 """The exception class that norvik_auth raises when it cannot parse init data.
 
 The native module creates the class but does not export it; its instances name this module, so
-importing the class from here makes ``except PanicException`` possible and lets ``pickle`` (and so
-process pools) carry the error and its message back by reference.
+importing the class from here makes ``except PanicException`` possible and lets ``pickle`` carry
+the error and its message back by reference.
+
+It derives from BaseException, and not every pool carries that back. A pool of
+``concurrent.futures`` does: ``future.result()`` raises it in the parent. A worker of
+``multiprocessing.Pool`` catches only Exception, so it dies, and ``apply`` or ``map`` then wait for
+ever. In workers, call ``norvik_auth_extras.Verifier.verify``, whose refusals are InitDataError, a
+ValueError that every pool hands back.
 """
 
 # pyright: strict

@@ -54,9 +54,13 @@ calls = {
     "parse": lambda: repr(norvik_auth.parse_webapp_data(query)),
     "validate-list-key": lambda: norvik_auth.validate_webapp_data(init_data, key_list),
     "validate-bytes-key": lambda: norvik_auth.validate_webapp_data(init_data, bytes(key_list)),
+    "verify": lambda: type(verifier.verify(query)).__name__,  # reading the record could fail
 }
 expected = {"get_secret_key": key_list, "parse": CASE["parse_repr"], "validate-list-key": True,
-            "validate-bytes-key": True}
+            "validate-bytes-key": True, "verify": "WebAppInitData"}
+if CASE["call"] == "verify":  # the companion hashes with hashlib: only after a warm start
+    from norvik_auth_extras import Verifier
+    verifier = Verifier(secret_key=bytes(key_list), max_age=None)
 call, wanted = calls[CASE["call"]], expected[CASE["call"]]
 # Parsing computes no digest, so taking the record first leaves libcrypto untouched.
 init_data = norvik_auth.parse_webapp_data(query) if CASE["call"].startswith("validate") else None
