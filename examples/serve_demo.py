@@ -1,8 +1,8 @@
 """Serves each example app on a free loopback port and calls its `/me` as a client would.
 
-    python examples/serve_demo.py [webapp_server] [fastapi_app] [aiohttp_app]
+    python examples/serve_demo.py [webapp_server] [fastapi_app] [aiohttp_app] [flask_app]
 
-Sends a genuine init data and several bad ones to each app (all three when none is named, leaving
+Sends a genuine init data and several bad ones to each app (all four when none is named, leaving
 out those whose framework is not installed), prints the answers as a table, stops the servers, and
 fails unless every answer is the expected one. `make serve-demo` runs it.
 """
@@ -26,7 +26,8 @@ from norvik_auth_extras import sign_init_data
 
 EXAMPLES = Path(__file__).resolve().parent
 # Each app and the framework it needs.
-APPS = {"webapp_server": "starlette", "fastapi_app": "fastapi", "aiohttp_app": "aiohttp"}
+APPS = {"webapp_server": "starlette", "fastapi_app": "fastapi", "aiohttp_app": "aiohttp",
+        "flask_app": "flask"}
 # Generous for emulated and sanitized runs; the wait ends as soon as the app answers.
 STARTUP_SECONDS = 60.0
 USER = {"id": 279058397, "first_name": "Ann", "last_name": "Berg", "username": "ann_b",

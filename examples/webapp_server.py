@@ -1,4 +1,5 @@
-"""A Starlette app whose `GET /me` authenticates each request by its signed init data.
+"""A Starlette app whose `GET /me` authenticates each request by its signed init data, through
+the authentication middleware with `InitDataBackend`.
 
 The client sends `Authorization: InitData <init data>`; the answer is 200 with the user, or 401
 with `{"error": <reason>}`. Run it with the `examples` extra installed
@@ -14,43 +15,37 @@ from __future__ import annotations
 
 import argparse
 import logging
+import os
 from typing import Optional
 
-from norvik_auth_extras import InitDataError
+from norvik_auth_extras import Verifier, as_dict
+from norvik_auth_extras.starlette import InitDataBackend, InitDataUser, on_auth_error
 from starlette.applications import Starlette
+from starlette.middleware import Middleware
+from starlette.middleware.authentication import AuthenticationMiddleware
 from starlette.requests import Request
 from starlette.responses import JSONResponse
 from starlette.routing import Route
 
-from auth_common import (MISSING_AUTHORIZATION, UNAUTHORIZED_HEADERS, init_data_from_header,
-                         user_json, verifier_from_settings)
 
-logger = logging.getLogger("webapp_server")
-
-
-def _unauthorized(reason: str) -> JSONResponse:
-    return JSONResponse({"error": reason}, status_code=401, headers=UNAUTHORIZED_HEADERS)
+async def me(request: Request) -> JSONResponse:
+    user: InitDataUser = request.user  # the backend refuses requests without init data
+    assert user.init_data.user is not None  # require_user
+    return JSONResponse(as_dict(user.init_data.user))
 
 
 def create_app(bot_token: Optional[str] = None, max_age: Optional[float] = None) -> Starlette:
     """The app; the bot token and the age limit default to $BOT_TOKEN and $MAX_AGE."""
-    verifier = verifier_from_settings(bot_token, max_age)  # once: derives the bot's key
-
-    # Verifying takes microseconds, so the handler does it on the event loop.
-    async def me(request: Request) -> JSONResponse:
-        init_data = init_data_from_header(request.headers.get("authorization"))
-        if init_data is None:
-            return _unauthorized(MISSING_AUTHORIZATION)
-        try:
-            record = verifier.verify(init_data)
-        except InitDataError as error:
-            # The detail (the parser's message, the times compared) is for the log only.
-            logger.warning("init data refused: %s %s", error.reason, error.detail)
-            return _unauthorized(error.reason)
-        assert record.user is not None  # require_user
-        return JSONResponse(user_json(record.user))
-
-    return Starlette(routes=[Route("/me", me, methods=["GET"])])
+    if max_age is None:
+        max_age = float(os.environ.get("MAX_AGE", 86400))
+    # require_user: /me has nothing to answer without a user, so such init data is refused.
+    verifier = Verifier(bot_token=bot_token or os.environ["BOT_TOKEN"], max_age=max_age,
+                        require_user=True)
+    # required: every route of this app needs init data, so a request without it is refused too.
+    backend = InitDataBackend(verifier, required=True)
+    return Starlette(routes=[Route("/me", me, methods=["GET"])],
+                     middleware=[Middleware(AuthenticationMiddleware, backend=backend,
+                                            on_error=on_auth_error)])
 
 
 def main() -> None:

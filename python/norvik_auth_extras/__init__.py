@@ -12,7 +12,8 @@
 from __future__ import annotations
 
 from ._explain import explain
+from ._records import as_dict
 from ._signing import sign_init_data
 from ._verifier import InitDataError, Reason, Verifier
 
-__all__ = ["InitDataError", "Reason", "Verifier", "explain", "sign_init_data"]
+__all__ = ["InitDataError", "Reason", "Verifier", "as_dict", "explain", "sign_init_data"]
