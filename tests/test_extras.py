@@ -21,6 +21,7 @@ from hypothesis import strategies as st
 
 import norvik_auth
 from helpers import data_check_string, sign
+import norvik_auth_extras
 from norvik_auth_extras import InitDataError, Verifier, explain, sign_init_data
 from test_hostile_environment import failing_alloc, sweep  # noqa: F401 - a fixture
 
@@ -76,6 +77,13 @@ REFUSALS = [
     (lambda: signed(), {"max_age": 0}, None),
     (lambda: signed(age=1), {"max_age": 0}, "expired"),
 ]
+# Each reason's class and its text, which is all a client is shown.
+CLASSES = {"malformed": ("MalformedInitData", "init data is malformed"),
+           "signature": ("InvalidSignature", "init data has an invalid signature"),
+           "no_auth_date": ("MissingAuthDate", "init data has no auth_date"),
+           "expired": ("ExpiredInitData", "init data has expired"),
+           "future": ("FutureInitData", "init data is dated in the future"),
+           "no_user": ("MissingUser", "init data has no user")}
 
 
 @pytest.mark.parametrize("data, settings, reason", REFUSALS)
@@ -89,6 +97,11 @@ def test_refusals_in_order(data, settings, reason):
         verifier.verify(data)
     error = caught.value
     assert error.reason == reason and isinstance(error, ValueError)
+    assert (type(error).__name__, str(error)) == CLASSES[reason]
+    # The record once the signature has been checked, and only then.
+    signature_checked = reason not in ("malformed", "signature")
+    assert getattr(error.init_data, "hash", None) == (
+        norvik_auth.parse_webapp_data(data).hash if signature_checked else None)
     if reason == "malformed":
         # The parser's message is for logs only; the client sees a fixed text.
         assert error.detail in ("Hash is required", 'Unable to parse user: Error("EOF while '
@@ -97,8 +110,21 @@ def test_refusals_in_order(data, settings, reason):
                                 "surrogates not allowed")
         assert error.detail not in str(error)
     copy = pickle.loads(pickle.dumps(error))
-    assert (type(copy), copy.reason, copy.detail, str(copy)) == (
-        InitDataError, error.reason, error.detail, str(error))
+    assert (type(copy), copy.reason, copy.detail, str(copy), copy.init_data) == (
+        type(error), error.reason, error.detail, str(error), None)
+
+
+@pytest.mark.parametrize("reason, name, text", [(r, *v) for r, v in CLASSES.items()])
+def test_one_class_per_reason(reason, name, text):
+    cls = getattr(norvik_auth_extras, name)
+    made = [InitDataError(reason, "d"), cls("d"), pickle.loads(pickle.dumps(cls("d")))]
+    assert [(type(e), e.reason, e.detail, str(e), e.init_data) for e in made] == [
+        (cls, reason, "d", text, None)] * 3
+    assert issubclass(cls, InitDataError)
+    assert {InitDataError.__module__, cls.__module__} == {"norvik_auth_extras"}
+    assert repr(made[0]) == f"{name}(detail='d')"
+    with pytest.raises(ValueError, match="unknown reason"):
+        InitDataError(name)
 
 
 @pytest.mark.parametrize("key", [KEY, bytes(KEY), bytearray(KEY), tuple(KEY), memoryview(bytes(KEY))])
