@@ -11,6 +11,7 @@ import pickle
 import subprocess
 import sys
 from concurrent.futures import ProcessPoolExecutor
+from datetime import timedelta
 from functools import partial
 from unittest import mock
 from urllib.parse import parse_qsl, quote, unquote, urlencode
@@ -76,6 +77,9 @@ REFUSALS = [
     (lambda: signed(age=86401), {"require_user": True}, "expired"),
     (lambda: signed(), {"max_age": 0}, None),
     (lambda: signed(age=1), {"max_age": 0}, "expired"),
+    (lambda: signed(age=301), {"max_age": timedelta(minutes=5)}, "expired"),
+    (lambda: signed(age=300), {"max_age": timedelta(minutes=5)}, None),
+    (signed(age=-2), {"max_future": timedelta(seconds=1)}, "future"),
 ]
 # Each reason's class and its text, which is all a client is shown.
 CLASSES = {"malformed": ("MalformedInitData", "init data is malformed"),
@@ -137,8 +141,9 @@ def test_key_forms_and_secrecy(key):
     with pytest.raises(AttributeError):
         verifier.max_age = None
     # Pickled for process pools with the default clock; signed now, as the copy reads the clock.
-    copy = pickle.loads(pickle.dumps(Verifier(secret_key=key, max_age=600, require_user=True)))
-    assert (copy.max_age, copy.max_future, copy.require_user) == (600, 60, True)
+    copy = pickle.loads(pickle.dumps(Verifier(secret_key=key, max_age=timedelta(minutes=10),
+                                              max_future=timedelta(0), require_user=True)))
+    assert (copy.max_age, copy.max_future, copy.require_user) == (600, 0, True)
     assert copy.verify(sign_init_data({"user": USER}, bot_token=TOKEN)).user.id == USER["id"]
 
 
@@ -153,6 +158,7 @@ def test_key_forms_and_secrecy(key):
     ({"bot_token": TOKEN, "max_age": -1}, ValueError),
     ({"bot_token": TOKEN, "max_future": float("nan")}, ValueError),
     ({"bot_token": TOKEN, "max_age": 10**400}, ValueError),
+    ({"bot_token": TOKEN, "max_future": timedelta(microseconds=-1)}, ValueError),
     ({"bot_token": "1:\udcff"}, ValueError),
     *[({"bot_token": TOKEN, **bad}, TypeError)
       for bad in ({"max_age": True}, {"max_future": None}, {"require_user": "no"})],

@@ -7,6 +7,7 @@ import math
 import numbers
 import time
 from collections.abc import Callable
+from datetime import timedelta
 from typing import Any, Literal, Optional, TypeVar, Union, cast
 
 import norvik_auth
@@ -175,8 +176,14 @@ def as_seconds(name: str, value: object) -> float:
 
 
 def seconds_setting(name: str, value: object) -> float:
-    """A limit in seconds: zero or more; math.inf for none."""
-    seconds = as_seconds(name, value)
+    """A limit in seconds, or a timedelta: zero or more; math.inf for none."""
+    if isinstance(value, timedelta):
+        seconds = value.total_seconds()
+    elif isinstance(value, bool) or not isinstance(value, numbers.Real):
+        raise TypeError(f"{name} must be a real number of seconds or a timedelta, not "
+                        f"{type(value).__name__}")
+    else:
+        seconds = as_seconds(name, value)
     if not seconds >= 0:  # NaN too
         raise ValueError(f"{name} must be zero or more seconds, not {seconds!r}")
     return seconds
@@ -201,6 +208,7 @@ class Verifier:
     serve all threads; it pickles (with its clock) for process pools.
 
     Exactly one of ``bot_token`` and ``secret_key`` (the 32 bytes of get_secret_key) is given.
+    ``max_age`` and ``max_future`` are seconds or a timedelta; their properties give seconds.
     ``verify(init_data)`` returns the parsed record, or raises the subclass of InitDataError of
     the first reason to refuse it, in this order: what cannot be parsed (MalformedInitData), a
     bad signature (InvalidSignature), a missing ``auth_date`` unless ``max_age`` is None
@@ -230,8 +238,8 @@ class Verifier:
         *,
         bot_token: Optional[str] = None,
         secret_key: Optional[KeyLike] = None,
-        max_age: Optional[float] = 86400,
-        max_future: float = 60,
+        max_age: Union[float, timedelta, None] = 86400,
+        max_future: Union[float, timedelta] = 60,
         require_user: bool = False,
         clock: Callable[[], float] = time.time,
     ) -> None:
