@@ -289,6 +289,15 @@ def test_explain_wrong_derivation_raw_token():
     (["explain", "--now", str(NOW), lambda: signed({"user": {**USER, "first_name": "\u00c5se"}})],
      "", {"LC_ALL": "C", "PYTHONUTF8": "0", "PYTHONCOERCECLOCALE": "0"}, None, 0),
     (["explain"], "a=" * 40000, {}, None, 2),
+    (["sign", "a=1"], "", {"BOT_TOKEN": ""}, None, 2),
+    (["sign", "a=1"], "", {"BOT_TOKEN": b"1:\xff"}, None, 2),
+    (["sign", b"a=\xff"], "", {}, None, 2),
+    (["sign", 'user={"id":42}'], "", {}, None, 2),  # no first_name: the signer refuses it
+    (["sign", "query_id"], "", {}, None, 2),  # not NAME=VALUE
+    (["sign", "a=1", "a=2"], "", {}, None, 2),
+    (["sign", "auth_date=5", "--auth-date", "6"], "", {}, None, 2),
+    (["sign", "--auth-date", "-1"], "", {}, None, 2),
+    (["sign", "a=1"], "", {}, "/dev/full", 2),
 ])
 def test_command_line(argv, stdin, env, stdout, status):
     environ = {**os.environ, "BOT_TOKEN": TOKEN, **env}
@@ -301,6 +310,16 @@ def test_command_line(argv, stdin, env, stdout, status):
     assert done.returncode == status, done.stderr
     assert len(done.stderr.splitlines()) == (status == 2), done.stderr
     assert TOKEN not in (done.stdout or "") + done.stderr
+
+
+def test_command_line_signs_what_verifies():
+    argv = ["sign", 'user={"id":42,"first_name":"Ann"}', "query_id=a b&c", "--auth-date", "1000"]
+    done = subprocess.run([sys.executable, "-m", "norvik_auth_extras", *argv], text=True,
+                          env={**os.environ, "BOT_TOKEN": TOKEN}, capture_output=True, timeout=120)
+    assert (done.returncode, done.stderr) == (0, "")
+    record = Verifier(bot_token=TOKEN, max_age=None).verify(done.stdout.rstrip("\n"))
+    assert (record.user.id, record.user.first_name, record.query_id, record.auth_date) == (
+        42, "Ann", "a b&c", 1000)
 
 
 def test_one_verifier_serves_many_threads():
