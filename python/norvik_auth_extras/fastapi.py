@@ -54,8 +54,8 @@ class InitDataAuth(SecurityBase):
 
     A refusal or a missing header raises InitDataRefused, an HTTPException 401 with
     ``WWW-Authenticate: InitData`` and the reason as its detail: FastAPI's answer is then
-    ``{"detail": reason}``, or ``{"error": reason}`` with on_auth_error as its handler, and an
-    app's own handler of HTTPException applies too. With ``auto_error=False`` the dependency
+    ``{"detail": reason}``, or ``{"error": reason}`` with on_auth_error as its handler; without
+    that, an app's own handler of HTTPException applies. With ``auto_error=False`` the dependency
     gives None instead. Any other exception, a fault of the server, propagates.
 
     In the OpenAPI schema it is a security scheme named ``scheme_name`` (default: the class
