@@ -15,6 +15,7 @@ from __future__ import annotations
 import argparse
 import logging
 import os
+import sys
 from typing import Optional
 
 from aiohttp import web
@@ -30,11 +31,11 @@ async def me(request: web.Request) -> web.Response:
 
 def create_app(bot_token: Optional[str] = None, max_age: Optional[float] = None) -> web.Application:
     """The app; the bot token and the age limit default to $BOT_TOKEN and $MAX_AGE."""
-    if max_age is None:
-        max_age = float(os.environ.get("MAX_AGE", 86400))
+    # One line on standard error rather than a KeyError's traceback, however the app is started.
+    token = bot_token or os.environ.get("BOT_TOKEN") or sys.exit("set BOT_TOKEN to the bot's token")
+    max_age = float(os.environ.get("MAX_AGE", 86400)) if max_age is None else max_age
     # require_user: /me has nothing to answer without a user, so such init data is refused.
-    verifier = Verifier(bot_token=bot_token or os.environ["BOT_TOKEN"], max_age=max_age,
-                        require_user=True)
+    verifier = Verifier(bot_token=token, max_age=max_age, require_user=True)
     app = web.Application(middlewares=[init_data_middleware(verifier)])
     app.router.add_get("/me", me, allow_head=False)
     return app

@@ -17,29 +17,24 @@ $MAX_AGE (seconds, default one day) bounds how old an accepted `auth_date` may b
 import argparse
 import logging
 import os
+import sys
 from typing import Annotated, Any, Optional
 
-from fastapi import Depends, FastAPI, Request
-from fastapi.responses import JSONResponse
+from fastapi import Depends, FastAPI
 from norvik_auth import WebAppInitData
 from norvik_auth_extras import Verifier, as_dict
-from norvik_auth_extras.fastapi import InitDataAuth
-from starlette.exceptions import HTTPException
+from norvik_auth_extras.fastapi import InitDataAuth, InitDataRefused, on_auth_error
 
 
 def create_app(bot_token: Optional[str] = None, max_age: Optional[float] = None) -> FastAPI:
     """The app; the bot token and the age limit default to $BOT_TOKEN and $MAX_AGE."""
-    if max_age is None:
-        max_age = float(os.environ.get("MAX_AGE", 86400))
+    # One line on standard error rather than a KeyError's traceback, however the app is started.
+    token = bot_token or os.environ.get("BOT_TOKEN") or sys.exit("set BOT_TOKEN to the bot's token")
+    max_age = float(os.environ.get("MAX_AGE", 86400)) if max_age is None else max_age
     # require_user: /me has nothing to answer without a user, so such init data is refused.
-    auth = InitDataAuth(Verifier(bot_token=bot_token or os.environ["BOT_TOKEN"], max_age=max_age,
-                                 require_user=True))
-    app = FastAPI()
-
-    @app.exception_handler(HTTPException)
-    async def error_as_json(request: Request, error: HTTPException) -> JSONResponse:
-        # {"error": ...} rather than FastAPI's {"detail": ...}: the same shape as the other apps.
-        return JSONResponse({"error": error.detail}, error.status_code, error.headers)
+    auth = InitDataAuth(Verifier(bot_token=token, max_age=max_age, require_user=True))
+    # {"error": reason} rather than FastAPI's {"detail": reason}: the same as the other apps.
+    app = FastAPI(exception_handlers={InitDataRefused: on_auth_error})
 
     @app.get("/me")
     async def me(init_data: Annotated[WebAppInitData, Depends(auth)]) -> dict[str, Any]:

@@ -16,6 +16,7 @@ from __future__ import annotations
 import argparse
 import logging
 import os
+import sys
 from typing import Any, Optional
 
 from flask import Flask, g
@@ -26,11 +27,11 @@ from norvik_auth_extras.flask import init_data_required
 
 def create_app(bot_token: Optional[str] = None, max_age: Optional[float] = None) -> Flask:
     """The app; the bot token and the age limit default to $BOT_TOKEN and $MAX_AGE."""
-    if max_age is None:
-        max_age = float(os.environ.get("MAX_AGE", 86400))
+    # One line on standard error rather than a KeyError's traceback, however the app is started.
+    token = bot_token or os.environ.get("BOT_TOKEN") or sys.exit("set BOT_TOKEN to the bot's token")
+    max_age = float(os.environ.get("MAX_AGE", 86400)) if max_age is None else max_age
     # require_user: /me has nothing to answer without a user, so such init data is refused.
-    verifier = Verifier(bot_token=bot_token or os.environ["BOT_TOKEN"], max_age=max_age,
-                        require_user=True)
+    verifier = Verifier(bot_token=token, max_age=max_age, require_user=True)
     app = Flask(__name__)
 
     @app.get("/me")

@@ -10,6 +10,7 @@ import contextlib
 import importlib.util
 import os
 import secrets
+import subprocess
 import sys
 import time
 from pathlib import Path
@@ -240,3 +241,13 @@ def test_clock_moved_after_signing(app_name, monkeypatch):
                 assert await get(headers) == expected, step
 
     asyncio.run(run())
+
+
+@pytest.mark.parametrize("app_name", list(APPS))
+def test_missing_bot_token_is_one_line(app_name):
+    for module in APPS[app_name]:
+        pytest.importorskip(module)
+    environ = {name: value for name, value in os.environ.items() if name != "BOT_TOKEN"}
+    done = subprocess.run([sys.executable, str(EXAMPLES / f"{app_name}.py")], env=environ,
+                          capture_output=True, text=True, timeout=120)
+    assert (done.returncode, done.stderr) == (1, "set BOT_TOKEN to the bot's token\n")

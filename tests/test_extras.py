@@ -11,6 +11,7 @@ import pickle
 import subprocess
 import sys
 from concurrent.futures import ProcessPoolExecutor
+from datetime import timedelta
 from functools import partial
 from unittest import mock
 from urllib.parse import parse_qsl, quote, unquote, urlencode
@@ -21,6 +22,7 @@ from hypothesis import strategies as st
 
 import norvik_auth
 from helpers import data_check_string, sign
+import norvik_auth_extras
 from norvik_auth_extras import InitDataError, Verifier, explain, sign_init_data
 from test_hostile_environment import failing_alloc, sweep  # noqa: F401 - a fixture
 
@@ -75,7 +77,17 @@ REFUSALS = [
     (lambda: signed(age=86401), {"require_user": True}, "expired"),
     (lambda: signed(), {"max_age": 0}, None),
     (lambda: signed(age=1), {"max_age": 0}, "expired"),
+    (lambda: signed(age=301), {"max_age": timedelta(minutes=5)}, "expired"),
+    (lambda: signed(age=300), {"max_age": timedelta(minutes=5)}, None),
+    (signed(age=-2), {"max_future": timedelta(seconds=1)}, "future"),
 ]
+# Each reason's class and its text, which is all a client is shown.
+CLASSES = {"malformed": ("MalformedInitData", "init data is malformed"),
+           "signature": ("InvalidSignature", "init data has an invalid signature"),
+           "no_auth_date": ("MissingAuthDate", "init data has no auth_date"),
+           "expired": ("ExpiredInitData", "init data has expired"),
+           "future": ("FutureInitData", "init data is dated in the future"),
+           "no_user": ("MissingUser", "init data has no user")}
 
 
 @pytest.mark.parametrize("data, settings, reason", REFUSALS)
@@ -89,6 +101,11 @@ def test_refusals_in_order(data, settings, reason):
         verifier.verify(data)
     error = caught.value
     assert error.reason == reason and isinstance(error, ValueError)
+    assert (type(error).__name__, str(error)) == CLASSES[reason]
+    # The record once the signature has been checked, and only then.
+    signature_checked = reason not in ("malformed", "signature")
+    assert getattr(error.init_data, "hash", None) == (
+        norvik_auth.parse_webapp_data(data).hash if signature_checked else None)
     if reason == "malformed":
         # The parser's message is for logs only; the client sees a fixed text.
         assert error.detail in ("Hash is required", 'Unable to parse user: Error("EOF while '
@@ -97,8 +114,21 @@ def test_refusals_in_order(data, settings, reason):
                                 "surrogates not allowed")
         assert error.detail not in str(error)
     copy = pickle.loads(pickle.dumps(error))
-    assert (type(copy), copy.reason, copy.detail, str(copy)) == (
-        InitDataError, error.reason, error.detail, str(error))
+    assert (type(copy), copy.reason, copy.detail, str(copy), copy.init_data) == (
+        type(error), error.reason, error.detail, str(error), None)
+
+
+@pytest.mark.parametrize("reason, name, text", [(r, *v) for r, v in CLASSES.items()])
+def test_one_class_per_reason(reason, name, text):
+    cls = getattr(norvik_auth_extras, name)
+    made = [InitDataError(reason, "d"), cls("d"), pickle.loads(pickle.dumps(cls("d")))]
+    assert [(type(e), e.reason, e.detail, str(e), e.init_data) for e in made] == [
+        (cls, reason, "d", text, None)] * 3
+    assert issubclass(cls, InitDataError)
+    assert {InitDataError.__module__, cls.__module__} == {"norvik_auth_extras"}
+    assert repr(made[0]) == f"{name}(detail='d')"
+    with pytest.raises(ValueError, match="unknown reason"):
+        InitDataError(name)
 
 
 @pytest.mark.parametrize("key", [KEY, bytes(KEY), bytearray(KEY), tuple(KEY), memoryview(bytes(KEY))])
@@ -111,8 +141,9 @@ def test_key_forms_and_secrecy(key):
     with pytest.raises(AttributeError):
         verifier.max_age = None
     # Pickled for process pools with the default clock; signed now, as the copy reads the clock.
-    copy = pickle.loads(pickle.dumps(Verifier(secret_key=key, max_age=600, require_user=True)))
-    assert (copy.max_age, copy.max_future, copy.require_user) == (600, 60, True)
+    copy = pickle.loads(pickle.dumps(Verifier(secret_key=key, max_age=timedelta(minutes=10),
+                                              max_future=timedelta(0), require_user=True)))
+    assert (copy.max_age, copy.max_future, copy.require_user) == (600, 0, True)
     assert copy.verify(sign_init_data({"user": USER}, bot_token=TOKEN)).user.id == USER["id"]
 
 
@@ -127,6 +158,7 @@ def test_key_forms_and_secrecy(key):
     ({"bot_token": TOKEN, "max_age": -1}, ValueError),
     ({"bot_token": TOKEN, "max_future": float("nan")}, ValueError),
     ({"bot_token": TOKEN, "max_age": 10**400}, ValueError),
+    ({"bot_token": TOKEN, "max_future": timedelta(microseconds=-1)}, ValueError),
     ({"bot_token": "1:\udcff"}, ValueError),
     *[({"bot_token": TOKEN, **bad}, TypeError)
       for bad in ({"max_age": True}, {"max_future": None}, {"require_user": "no"})],
@@ -257,6 +289,15 @@ def test_explain_wrong_derivation_raw_token():
     (["explain", "--now", str(NOW), lambda: signed({"user": {**USER, "first_name": "\u00c5se"}})],
      "", {"LC_ALL": "C", "PYTHONUTF8": "0", "PYTHONCOERCECLOCALE": "0"}, None, 0),
     (["explain"], "a=" * 40000, {}, None, 2),
+    (["sign", "a=1"], "", {"BOT_TOKEN": ""}, None, 2),
+    (["sign", "a=1"], "", {"BOT_TOKEN": b"1:\xff"}, None, 2),
+    (["sign", b"a=\xff"], "", {}, None, 2),
+    (["sign", 'user={"id":42}'], "", {}, None, 2),  # no first_name: the signer refuses it
+    (["sign", "query_id"], "", {}, None, 2),  # not NAME=VALUE
+    (["sign", "a=1", "a=2"], "", {}, None, 2),
+    (["sign", "auth_date=5", "--auth-date", "6"], "", {}, None, 2),
+    (["sign", "--auth-date", "-1"], "", {}, None, 2),
+    (["sign", "a=1"], "", {}, "/dev/full", 2),
 ])
 def test_command_line(argv, stdin, env, stdout, status):
     environ = {**os.environ, "BOT_TOKEN": TOKEN, **env}
@@ -269,6 +310,16 @@ def test_command_line(argv, stdin, env, stdout, status):
     assert done.returncode == status, done.stderr
     assert len(done.stderr.splitlines()) == (status == 2), done.stderr
     assert TOKEN not in (done.stdout or "") + done.stderr
+
+
+def test_command_line_signs_what_verifies():
+    argv = ["sign", 'user={"id":42,"first_name":"Ann"}', "query_id=a b&c", "--auth-date", "1000"]
+    done = subprocess.run([sys.executable, "-m", "norvik_auth_extras", *argv], text=True,
+                          env={**os.environ, "BOT_TOKEN": TOKEN}, capture_output=True, timeout=120)
+    assert (done.returncode, done.stderr) == (0, "")
+    record = Verifier(bot_token=TOKEN, max_age=None).verify(done.stdout.rstrip("\n"))
+    assert (record.user.id, record.user.first_name, record.query_id, record.auth_date) == (
+        42, "Ann", "a b&c", 1000)
 
 
 def test_one_verifier_serves_many_threads():

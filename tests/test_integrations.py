@@ -8,6 +8,7 @@ import json
 import subprocess
 import sys
 import time
+from functools import partial
 
 import pytest
 
@@ -59,15 +60,16 @@ def client_get(client):
 
 # Each framework's app with a guarded /me that answers as_dict of the init data, called by a
 # synchronous `get(authorization) -> (status, body text, WWW-Authenticate)`.
-def fastapi_get(verifier):
+def fastapi_get(verifier, handlers=False):
     from typing import Annotated
 
     from fastapi import Depends, FastAPI
     from fastapi.testclient import TestClient
     from norvik_auth import WebAppInitData
-    from norvik_auth_extras.fastapi import InitDataAuth
+    from norvik_auth_extras.fastapi import InitDataAuth, InitDataRefused, on_auth_error
 
-    app, auth = FastAPI(), InitDataAuth(verifier)
+    auth = InitDataAuth(verifier)
+    app = FastAPI(exception_handlers={InitDataRefused: on_auth_error} if handlers else None)
 
     @app.get("/me")
     async def me(init_data: Annotated[WebAppInitData, Depends(auth)]) -> dict:
@@ -127,14 +129,16 @@ def flask_get(verifier):
 
 
 # Each framework: its app and client, and the key of a refusal's reason in the body (FastAPI's
-# HTTPException gives its own shape).
-FRAMEWORKS = {"fastapi": (fastapi_get, "detail"), "starlette": (starlette_get, "error"),
-              "aiohttp": (aiohttp_get, "error"), "flask": (flask_get, "error")}
+# HTTPException gives its own shape, unless on_auth_error handles it).
+FRAMEWORKS = {"fastapi": (fastapi_get, "detail"),
+              "fastapi, on_auth_error": (partial(fastapi_get, handlers=True), "error"),
+              "starlette": (starlette_get, "error"), "aiohttp": (aiohttp_get, "error"),
+              "flask": (flask_get, "error")}
 
 
 @pytest.mark.parametrize("framework", list(FRAMEWORKS))
 def test_answers(framework, caplog):
-    pytest.importorskip(framework)
+    pytest.importorskip(framework.partition(",")[0])
     make_get, error_key = FRAMEWORKS[framework]
     get = make_get(Verifier(bot_token=TOKEN))
     caplog.set_level("INFO", logger="norvik_auth_extras")

@@ -1,7 +1,12 @@
-"""python -m norvik_auth_extras explain [DATA]: the bot token comes from $BOT_TOKEN, the init
-data from the argument or standard input. Exit status 0 when valid, 1 when refused, 2 on misuse
-or when the environment fails it (no token, an unreadable input, an unwritable output), with one
-line on standard error and never a traceback: a script must not read a failure as "refused"."""
+"""The command line, with the bot token from $BOT_TOKEN:
+
+    python -m norvik_auth_extras explain [DATA]     the init data from the argument or standard input
+    python -m norvik_auth_extras sign [NAME=VALUE ...] [--auth-date N]
+
+explain exits with 0 when the init data is valid, 1 when refused; sign prints the signed init
+data and exits with 0. Both exit with 2 on misuse or when the environment fails them (no token,
+an unreadable input, an unwritable output, fields the signer refuses), with one line on standard
+error and never a traceback: a script must not read a failure as "refused"."""
 
 # pyright: strict
 from __future__ import annotations
@@ -16,6 +21,7 @@ from typing import NoReturn, Optional
 from norvik_binding import PanicException
 
 from ._explain import MAX_CHARS, report, shown
+from ._signing import sign_init_data
 
 PROG = "python -m norvik_auth_extras"
 
@@ -58,10 +64,10 @@ def _read_stdin() -> str:
     return text.rstrip("\r\n")
 
 
-def _write(text: str) -> None:
+def _write(text: str, what: str) -> None:
     stream = sys.stdout
     if stream is None:
-        raise _Misuse("cannot write the report: standard output is closed")
+        raise _Misuse(f"cannot write {what}: standard output is closed")
     try:
         if isinstance(stream, io.TextIOWrapper):
             # A terminal in an ASCII locale gets \xe9 for an é rather than a crash.
@@ -74,7 +80,44 @@ def _write(text: str) -> None:
             os.dup2(os.open(os.devnull, os.O_WRONLY), stream.fileno())
         except (OSError, ValueError):
             pass
-        raise _Misuse(f"cannot write the report: {error.strerror or error}") from None
+        raise _Misuse(f"cannot write {what}: {error.strerror or error}") from None
+
+
+def _utf8(text: str, what: str) -> str:
+    try:
+        text.encode()
+    except UnicodeEncodeError:  # bytes that are not UTF-8, which the interpreter made surrogates
+        raise _Misuse(f"{what} is not UTF-8") from None
+    return text
+
+
+def _bot_token() -> str:
+    token = os.environ.get("BOT_TOKEN", "")
+    if not token:
+        raise _Misuse("set BOT_TOKEN to the bot's token")
+    return _utf8(token, "BOT_TOKEN")
+
+
+def _fields(arguments: list[str]) -> dict[str, str]:
+    fields: dict[str, str] = {}
+    for argument in arguments:
+        name, equals, value = _utf8(argument, f"the argument {argument!r}").partition("=")
+        if not equals:
+            raise _Misuse(f"{argument!r} is not NAME=VALUE")
+        if name in fields:
+            raise _Misuse(f"the field {name!r} is given twice")
+        fields[name] = value
+    return fields
+
+
+def _sign(args: argparse.Namespace) -> int:
+    fields = _fields(args.fields)
+    try:
+        text = sign_init_data(fields, bot_token=_bot_token(), auth_date=args.auth_date)
+    except (TypeError, ValueError) as error:
+        raise _Misuse(f"cannot sign these fields: {error}") from None
+    _write(text, "the init data")
+    return 0
 
 
 def _run(argv: Optional[list[str]]) -> int:
@@ -85,17 +128,20 @@ def _run(argv: Optional[list[str]]) -> int:
     explain.add_argument("data", nargs="?", help="the init data (default: standard input)")
     explain.add_argument("--now", type=_finite,
                          help="Unix time to judge the age at (default: now)")
+    sign = commands.add_parser(
+        "sign", help="print init data signed with the bot's token, for tests",
+        description="The bot token is read from $BOT_TOKEN. The values of user, receiver and "
+                    "chat are JSON, signed as written.")
+    sign.add_argument("fields", nargs="*", metavar="NAME=VALUE", help="a field of the init data")
+    sign.add_argument("--auth-date", type=int, metavar="N",
+                      help="auth_date as a Unix time (default: now)")
     args = parser.parse_args(argv)
-    token = os.environ.get("BOT_TOKEN", "")
-    if not token:
-        raise _Misuse("set BOT_TOKEN to the bot's token")
-    try:
-        token.encode()
-    except UnicodeEncodeError:  # bytes that are not UTF-8, which the interpreter made surrogates
-        raise _Misuse("BOT_TOKEN is not UTF-8") from None
+    if args.command == "sign":
+        return _sign(args)
+    token = _bot_token()
     data: str = args.data if args.data is not None else _read_stdin()
     text, valid = report(data, bot_token=token, now=args.now)
-    _write(text)
+    _write(text, "the report")
     if valid is None:
         raise _Misuse(f"the init data is longer than {MAX_CHARS} characters; not explained")
     return 0 if valid else 1

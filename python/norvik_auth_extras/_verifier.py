@@ -7,7 +7,8 @@ import math
 import numbers
 import time
 from collections.abc import Callable
-from typing import Any, Literal, Optional, Union
+from datetime import timedelta
+from typing import Any, Literal, Optional, TypeVar, Union, cast
 
 import norvik_auth
 from norvik_auth import WebAppInitData
@@ -45,30 +46,123 @@ def is_parse_refusal(message: str) -> bool:
     return message == "Hash is required" or message.startswith(_CLIENT_FAULT_PREFIXES)
 
 
-class InitDataError(ValueError):
-    """Init data refused by Verifier.verify.
+_Error = TypeVar("_Error")
+
+
+class _OneClassPerReason(type):
+    """Makes ``InitDataError(reason, ...)`` an instance of that reason's class, so that the class
+    and ``.reason`` always agree, however the error was made: ``except ExpiredInitData`` also
+    catches an ``InitDataError("expired")`` raised by a subclass of Verifier or a test's mock."""
+
+    # Typed to give an instance of the class called, so that checkers read the arguments from
+    # its __init__.
+    def __call__(cls: type[_Error], *args: Any, **kwargs: Any) -> _Error:
+        if cls is InitDataError:
+            return cast(_Error, _by_reason(*args, **kwargs))
+        return cast(_Error, type.__call__(cls, *args, **kwargs))
+
+
+class InitDataError(ValueError, metaclass=_OneClassPerReason):
+    """Init data refused by Verifier.verify; each reason has its own subclass.
 
     ``str(error)`` is a short fixed text per reason, safe to send to a client. ``detail`` is for
     logs: the parser's message for "malformed", the times compared for "expired" and "future",
-    otherwise empty.
+    otherwise empty. ``init_data`` is the verified record when the refusal came after the
+    signature was checked (no auth_date, expired, future, no user), otherwise None; a pickled
+    copy has None, as the records do not pickle.
     """
 
     reason: Reason
     detail: str
+    init_data: Optional[WebAppInitData]
 
-    def __init__(self, reason: Reason, detail: str = "") -> None:
+    def __init__(self, reason: Reason, detail: str = "", *,
+                 init_data: Optional[WebAppInitData] = None) -> None:
         if reason not in _MESSAGES:
             raise ValueError(f"unknown reason {reason!r}")
         super().__init__(_MESSAGES[reason])
         self.reason = reason
         self.detail = detail
+        self.init_data = init_data
 
     def __reduce__(self) -> tuple[Any, ...]:
-        # The default would call the class with the message alone; the reason must survive.
-        return (type(self), (self.reason, self.detail))
+        # The default would call the class with the message alone. The record stays behind: it
+        # does not pickle, and an error that cannot cross to another process would be lost there.
+        state = {name: value for name, value in vars(self).items() if name != "init_data"}
+        return (_unpickle, (type(self), self.reason), state)
 
     def __repr__(self) -> str:
-        return f"InitDataError({self.reason!r}, detail={self.detail!r})"
+        return f"{type(self).__name__}(detail={self.detail!r})"
+
+
+class MalformedInitData(InitDataError):
+    """The text does not parse; ``detail`` holds the parser's message. No record."""
+
+    def __init__(self, detail: str = "", *, init_data: Optional[WebAppInitData] = None) -> None:
+        super().__init__("malformed", detail, init_data=init_data)
+
+
+class InvalidSignature(InitDataError):
+    """The hash does not match the bot's key. No record: nothing in it can be trusted."""
+
+    def __init__(self, detail: str = "", *, init_data: Optional[WebAppInitData] = None) -> None:
+        super().__init__("signature", detail, init_data=init_data)
+
+
+class MissingAuthDate(InitDataError):
+    """No auth_date while max_age is set; carries the verified record."""
+
+    def __init__(self, detail: str = "", *, init_data: Optional[WebAppInitData] = None) -> None:
+        super().__init__("no_auth_date", detail, init_data=init_data)
+
+
+class ExpiredInitData(InitDataError):
+    """auth_date is more than max_age seconds old; carries the verified record, so that the app
+    can tell a user it knows to open it again."""
+
+    def __init__(self, detail: str = "", *, init_data: Optional[WebAppInitData] = None) -> None:
+        super().__init__("expired", detail, init_data=init_data)
+
+
+class FutureInitData(InitDataError):
+    """auth_date is more than max_future seconds ahead of the clock; carries the verified record."""
+
+    def __init__(self, detail: str = "", *, init_data: Optional[WebAppInitData] = None) -> None:
+        super().__init__("future", detail, init_data=init_data)
+
+
+class MissingUser(InitDataError):
+    """No user while require_user is set; carries the verified record."""
+
+    def __init__(self, detail: str = "", *, init_data: Optional[WebAppInitData] = None) -> None:
+        super().__init__("no_user", detail, init_data=init_data)
+
+
+# Each class by its reason; typed as what they share, the call with a detail alone.
+_CLASSES: dict[str, Callable[..., InitDataError]] = {
+    "malformed": MalformedInitData, "signature": InvalidSignature,
+    "no_auth_date": MissingAuthDate, "expired": ExpiredInitData, "future": FutureInitData,
+    "no_user": MissingUser}
+
+# The public name, which tracebacks and logs show, and pickle looks the classes up by.
+for _class in (InitDataError, MalformedInitData, InvalidSignature, MissingAuthDate,
+               ExpiredInitData, FutureInitData, MissingUser):
+    _class.__module__ = "norvik_auth_extras"
+
+
+def _by_reason(reason: Reason, detail: str = "", *,
+               init_data: Optional[WebAppInitData] = None) -> InitDataError:
+    cls = _CLASSES.get(reason)
+    if cls is None:
+        raise ValueError(f"unknown reason {reason!r}")
+    return cls(detail, init_data=init_data)
+
+
+def _unpickle(cls: type[InitDataError], reason: Reason) -> InitDataError:
+    # Without calling cls: a subclass an application made may take other arguments.
+    error = cls.__new__(cls)
+    InitDataError.__init__(error, reason)
+    return error
 
 
 def as_seconds(name: str, value: object) -> float:
@@ -82,8 +176,14 @@ def as_seconds(name: str, value: object) -> float:
 
 
 def seconds_setting(name: str, value: object) -> float:
-    """A limit in seconds: zero or more; math.inf for none."""
-    seconds = as_seconds(name, value)
+    """A limit in seconds, or a timedelta: zero or more; math.inf for none."""
+    if isinstance(value, timedelta):
+        seconds = value.total_seconds()
+    elif isinstance(value, bool) or not isinstance(value, numbers.Real):
+        raise TypeError(f"{name} must be a real number of seconds or a timedelta, not "
+                        f"{type(value).__name__}")
+    else:
+        seconds = as_seconds(name, value)
     if not seconds >= 0:  # NaN too
         raise ValueError(f"{name} must be zero or more seconds, not {seconds!r}")
     return seconds
@@ -108,11 +208,14 @@ class Verifier:
     serve all threads; it pickles (with its clock) for process pools.
 
     Exactly one of ``bot_token`` and ``secret_key`` (the 32 bytes of get_secret_key) is given.
-    ``verify(init_data)`` returns the parsed record, or raises InitDataError for, in this order:
-    what cannot be parsed, a bad signature, a missing ``auth_date`` (unless ``max_age`` is None),
-    an ``auth_date`` more than ``max_future`` seconds ahead of ``clock()``, one more than
-    ``max_age`` seconds old, and, with ``require_user``, data without a user. The future check
-    applies whenever ``auth_date`` is present. What is not the client's fault is not an
+    ``max_age`` and ``max_future`` are seconds or a timedelta; their properties give seconds.
+    ``verify(init_data)`` returns the parsed record, or raises the subclass of InitDataError of
+    the first reason to refuse it, in this order: what cannot be parsed (MalformedInitData), a
+    bad signature (InvalidSignature), a missing ``auth_date`` unless ``max_age`` is None
+    (MissingAuthDate), an ``auth_date`` more than ``max_future`` seconds ahead of ``clock()``
+    (FutureInitData), one more than ``max_age`` seconds old (ExpiredInitData), and, with
+    ``require_user``, data without a user (MissingUser). The last four carry the verified record
+    as ``init_data``. The future check applies whenever ``auth_date`` is present. What is not the client's fault is not an
     InitDataError: a clock reading that is not a finite number, or a failure of the native
     module other than a refusal of the text, raises RuntimeError; MemoryError passes as itself.
     """
@@ -135,8 +238,8 @@ class Verifier:
         *,
         bot_token: Optional[str] = None,
         secret_key: Optional[KeyLike] = None,
-        max_age: Optional[float] = 86400,
-        max_future: float = 60,
+        max_age: Union[float, timedelta, None] = 86400,
+        max_future: Union[float, timedelta] = 60,
         require_user: bool = False,
         clock: Callable[[], float] = time.time,
     ) -> None:
@@ -147,18 +250,19 @@ class Verifier:
                    clock)
 
     def verify(self, init_data: str) -> WebAppInitData:
-        """The parsed record of signed, fresh init data; raises InitDataError otherwise, and
-        RuntimeError for what is the server's fault (a broken clock, a failure inside the module)."""
+        """The parsed record of signed, fresh init data; raises InitDataError (the subclass of
+        its reason) otherwise, and RuntimeError for what is the server's fault (a broken clock, a
+        failure inside the module)."""
         try:
             record = _parse(init_data)
         except PanicException as error:
             message = str(error)
             if not is_parse_refusal(message):
                 raise RuntimeError(f"init data could not be parsed: {message}") from error
-            raise InitDataError("malformed", message) from None
+            raise MalformedInitData(message) from None
         except UnicodeEncodeError as error:
             # A lone surrogate, as json.loads makes of "\ud800" in a request body: no UTF-8 form.
-            raise InitDataError("malformed", str(error)) from None
+            raise MalformedInitData(str(error)) from None
         try:
             valid = _validate(record, self._key)
             # Each read of the record makes new Python objects, which may fail as well.
@@ -167,22 +271,22 @@ class Verifier:
         except PanicException as error:
             raise RuntimeError(f"the init data could not be checked: {error}") from error
         if not valid:
-            raise InitDataError("signature")
+            raise InvalidSignature()
         if auth_date is not None:
             now = self._clock()  # read once: both limits are judged at the same moment
             if type(now) is not float or now - now != 0.0:  # NaN and infinities give NaN
                 now = clock_reading(now)
             age = now - auth_date
             if age < self._min_age:
-                raise InitDataError("future", f"auth_date {auth_date} is {-age:.0f} s ahead of "
-                                    "the clock")
+                raise FutureInitData(f"auth_date {auth_date} is {-age:.0f} s ahead of the clock",
+                                     init_data=record)
             if age > self._oldest:
-                raise InitDataError("expired", f"auth_date {auth_date} is {age:.0f} s old, more "
-                                    f"than max_age {self._oldest:g} s")
+                raise ExpiredInitData(f"auth_date {auth_date} is {age:.0f} s old, more than "
+                                      f"max_age {self._oldest:g} s", init_data=record)
         elif self._max_age is not None:
-            raise InitDataError("no_auth_date")
+            raise MissingAuthDate(init_data=record)
         if no_user:
-            raise InitDataError("no_user")
+            raise MissingUser(init_data=record)
         return record
 
     def __setattr__(self, name: str, value: object) -> None:

@@ -1,6 +1,8 @@
-"""FastAPI: InitDataAuth, a security dependency that gives each request's verified init data.
+"""FastAPI: InitDataAuth, a security dependency that gives each request's verified init data,
+and on_auth_error, a handler of its refusals that answers as the other integrations do.
 
     auth = InitDataAuth(Verifier(bot_token=...))
+    app = FastAPI(exception_handlers={InitDataRefused: on_auth_error})
 
     @app.get("/me")
     async def me(init_data: Annotated[WebAppInitData, Depends(auth)]) -> dict[str, Any]: ...
@@ -18,24 +20,43 @@ from fastapi.openapi.models import APIKey, APIKeyIn
 from fastapi.security.base import SecurityBase
 from norvik_auth import WebAppInitData
 from starlette.requests import HTTPConnection
+from starlette.responses import JSONResponse
 
 from ._verifier import Verifier
 from ._web import unauthorized_headers, verify_header
 from .http import AUTH_SCHEME
 
-__all__ = ["InitDataAuth"]
+__all__ = ["InitDataAuth", "InitDataRefused", "on_auth_error"]
 
 _DESCRIPTION = (f"The web app's signed init data, sent as `Authorization: {AUTH_SCHEME} "
                 f"<init data>`. Enter `{AUTH_SCHEME} ` followed by the init data.")
 
 
+class InitDataRefused(HTTPException):
+    """The 401 that InitDataAuth raises: ``WWW-Authenticate: InitData``, and the reason as
+    ``reason`` and as the detail. FastAPI answers it as any HTTPException, ``{"detail": reason}``,
+    unless the app has a handler for it, such as on_auth_error."""
+
+    def __init__(self, reason: str) -> None:
+        super().__init__(401, reason, headers=unauthorized_headers())
+        self.reason = reason
+
+
+async def on_auth_error(request: HTTPConnection, exc: InitDataRefused) -> JSONResponse:
+    """A handler of InitDataRefused that answers as every other integration: 401,
+    ``WWW-Authenticate: InitData`` and ``{"error": reason}``. Register it with
+    ``FastAPI(exception_handlers={InitDataRefused: on_auth_error})``."""
+    return JSONResponse({"error": exc.reason}, 401, headers=unauthorized_headers())
+
+
 class InitDataAuth(SecurityBase):
     """A security dependency: ``Depends(auth)`` gives the request's verified WebAppInitData.
 
-    A refusal or a missing header raises HTTPException 401 with ``WWW-Authenticate: InitData``
-    and the reason as its detail (FastAPI's answer is then ``{"detail": reason}``, and an app's
-    own handler of HTTPException applies); with ``auto_error=False`` the dependency gives None
-    instead. Any other exception, a fault of the server, propagates.
+    A refusal or a missing header raises InitDataRefused, an HTTPException 401 with
+    ``WWW-Authenticate: InitData`` and the reason as its detail: FastAPI's answer is then
+    ``{"detail": reason}``, or ``{"error": reason}`` with on_auth_error as its handler; without
+    that, an app's own handler of HTTPException applies. With ``auto_error=False`` the dependency
+    gives None instead. Any other exception, a fault of the server, propagates.
 
     In the OpenAPI schema it is a security scheme named ``scheme_name`` (default: the class
     name) and every route that depends on it lists it. The scheme is declared as a key in the
@@ -65,4 +86,4 @@ class InitDataAuth(SecurityBase):
             return outcome
         if not self.auto_error:
             return None
-        raise HTTPException(401, outcome, headers=unauthorized_headers())
+        raise InitDataRefused(outcome)
