@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstddef>
+#include <optional>
 #include <span>
 #include <string_view>
 
@@ -17,17 +18,21 @@ struct Signature {
     std::array<const char*, N> parameters;
 };
 
-/// Fills one borrowed slot per parameter or throws PyError with the binding TypeError.
-void bind_slots(std::string_view full_name, std::span<const char* const> parameters,
-                std::span<PyObject*> slots, PyObject* const* args, Py_ssize_t nargs,
-                PyObject* kwnames);
+/// Fills one borrowed slot per parameter; false with the binding TypeError set.
+[[nodiscard]] bool bind_slots(std::string_view full_name, std::span<const char* const> parameters,
+                              std::span<PyObject*> slots, PyObject* const* args, Py_ssize_t nargs,
+                              PyObject* kwnames);
 
-/// The call's arguments in parameter order (borrowed; the caller keeps them alive).
+/// The call's arguments in parameter order (borrowed; the caller keeps them alive); empty with
+/// the binding TypeError set.
 template <std::size_t N>
-std::array<PyObject*, N> bind_arguments(const Signature<N>& signature, PyObject* const* args,
-                                        Py_ssize_t nargs, PyObject* kwnames) {
+std::optional<std::array<PyObject*, N>> bind_arguments(const Signature<N>& signature,
+                                                       PyObject* const* args, Py_ssize_t nargs,
+                                                       PyObject* kwnames) {
     std::array<PyObject*, N> slots{};
-    bind_slots(signature.full_name, signature.parameters, slots, args, nargs, kwnames);
+    if (!bind_slots(signature.full_name, signature.parameters, slots, args, nargs, kwnames)) {
+        return std::nullopt;
+    }
     return slots;
 }
 

@@ -6,7 +6,6 @@
 #include <string>
 #include <string_view>
 
-#include "lib/abort.hpp"
 #include "lib/data_check_string.hpp"
 #include "lib/decimal_u64.hpp"
 #include "lib/field_map.hpp"
@@ -16,36 +15,55 @@
 namespace norvik_auth::lib {
 namespace {
 
+using util::Failure;
+using util::Outcome;
 using webapp_data::JsonError;
 using webapp_data::TextArena;
 using webapp_data::WebAppChat;
 using webapp_data::WebAppInitData;
 using webapp_data::WebAppUser;
 
+/// "Unable to parse <member>: ", to which the detail is appended: each message is worded in
+/// one string.
+std::string unable_to_parse(std::string_view member) {
+    std::string message = "Unable to parse ";
+    message += member;
+    message += ": ";
+    return message;
+}
+
+[[gnu::cold]] Failure unable_to_parse(std::string_view member, const JsonError& error) {
+    Failure failure{unable_to_parse(member)};
+    error.append_debug_text(failure.message);
+    return failure;
+}
+
+[[gnu::cold]] Failure unable_to_parse(std::string_view member, ParseIntErrorKind kind) {
+    Failure failure{unable_to_parse(member)};
+    failure.message += parse_int_error_text(kind);
+    return failure;
+}
+
 /// Decodes a JSON-valued member straight into its place in the record; the member's name goes
 /// into the message of a failure.
 template <class Record>
-void decode_record(const std::string_view* value, std::string_view member,
-                   std::optional<Record>& out, TextArena& texts) {
-    if (value == nullptr) return;
-    try {
-        webapp_data::from_json(*value, out.emplace(), texts);
-    } catch (const JsonError& error) {
-        throw Abort("Unable to parse " + std::string(member) + ": " + error.debug_text());
-    }
+Outcome<void> decode_record(const std::string_view* value, std::string_view member,
+                            std::optional<Record>& out, TextArena& texts) {
+    if (value == nullptr) return {};
+    JsonError error;
+    if (webapp_data::from_json(*value, out.emplace(), texts, error)) return {};
+    return unable_to_parse(member, error);
 }
 
 /// Stores straight into the record's field: an optional returned by value travels through
 /// memory as two differently sized stores, and reading it back as one word stalls.
-void decode_integer(const std::string_view* value, std::string_view member,
-                    std::optional<std::uint64_t>& out) {
-    if (value == nullptr) return;
-    const DecimalU64 number = parse_decimal_u64(*value);
-    if (number.error) {
-        throw Abort("Unable to parse " + std::string(member) + ": " +
-                    std::string(parse_int_error_text(*number.error)));
-    }
-    out = number.value;
+Outcome<void> decode_integer(const std::string_view* value, std::string_view member,
+                             std::optional<std::uint64_t>& out) {
+    if (value == nullptr) return {};
+    const auto number = parse_decimal_u64(*value);
+    if (!number) return unable_to_parse(member, number.failure());
+    out = number.value();
+    return {};
 }
 
 /// The text itself when it lies in the record's texts already (the data-check string holds
@@ -66,34 +84,53 @@ std::size_t text_room(const FieldMap& fields, std::size_t data_check_size) {
     return room;
 }
 
-}  // namespace
-
-WebAppInitData parse_init_data(std::string_view query) {
-    WebAppInitData data;
-    FieldMap fields(query);
+/// Looks up and converts the ten fields in their fixed order, so that the earliest bad member
+/// is the one reported.
+Outcome<void> decode_fields(const FieldMap& fields, WebAppInitData& data) {
     TextArena& texts = data.texts;
-    // One allocation for all the texts of the record.
-    texts.reserve(text_room(fields, data_check_string_size(fields.entries())));
-
-    // The data-check string first: the values then view their copies in it. Building it
-    // cannot fail on the input.
-    const DataCheckString signed_text = build_data_check_string(fields.entries(), texts);
-    data.data_check_string = signed_text.text;
-    data.data_check_string_unambiguous = signed_text.unambiguous;
-
-    // The lookups run in this fixed order, so the earliest bad member is the one reported.
     data.query_id = decode_text(fields.find(Field::QueryId), texts);
-    decode_record(fields.find(Field::User), "user", data.user, texts);
-    decode_record(fields.find(Field::Receiver), "receiver", data.receiver, texts);
-    decode_record(fields.find(Field::Chat), "chat", data.chat, texts);
+    if (auto user = decode_record(fields.find(Field::User), "user", data.user, texts); !user) {
+        return user;
+    }
+    if (auto receiver = decode_record(fields.find(Field::Receiver), "receiver", data.receiver,
+                                      texts);
+        !receiver) {
+        return receiver;
+    }
+    if (auto chat = decode_record(fields.find(Field::Chat), "chat", data.chat, texts); !chat) {
+        return chat;
+    }
     data.chat_type = decode_text(fields.find(Field::ChatType), texts);
     data.chat_instance = decode_text(fields.find(Field::ChatInstance), texts);
-    decode_integer(fields.find(Field::AuthDate), "auth_date", data.auth_date);
+    if (auto auth_date = decode_integer(fields.find(Field::AuthDate), "auth_date", data.auth_date);
+        !auth_date) {
+        return auth_date;
+    }
     const std::string_view* const hash = fields.find(Field::Hash);
-    if (hash == nullptr) throw Abort("Hash is required");
+    if (hash == nullptr) return Failure{"Hash is required"};
     data.hash = texts.copy(*hash);
     data.start_param = decode_text(fields.find(Field::StartParam), texts);
-    decode_integer(fields.find(Field::CanSendAfter), "can_send_after", data.can_send_after);
+    return decode_integer(fields.find(Field::CanSendAfter), "can_send_after", data.can_send_after);
+}
+
+}  // namespace
+
+Outcome<WebAppInitData> parse_init_data(std::string_view query) {
+    WebAppInitData data;
+    FieldMap fields(query);
+    // Without a hash the call fails whatever else it finds, and the data-check string would
+    // only be thrown away: refusing such input costs its decoding alone.
+    if (fields.find(Field::Hash) != nullptr) {
+        TextArena& texts = data.texts;
+        // One allocation for all the texts of the record.
+        texts.reserve(text_room(fields, data_check_string_size(fields.entries())));
+        // The data-check string first: the values then view their copies in it. Building it
+        // cannot fail on the input.
+        const DataCheckString signed_text = build_data_check_string(fields.entries(), texts);
+        data.data_check_string = signed_text.text;
+        data.data_check_string_unambiguous = signed_text.unambiguous;
+    }
+    if (auto decoded = decode_fields(fields, data); !decoded) return std::move(decoded).failure();
     return data;
 }
 

@@ -3,11 +3,12 @@
 
 #include <string_view>
 
+#include "util/outcome.hpp"
 #include "webapp_data/webapp_init_data.hpp"
 
 namespace norvik_auth::lib {
 
-/// Parses init data (UTF-8); throws Abort with the caller-visible message on failure.
-webapp_data::WebAppInitData parse_init_data(std::string_view query);
+/// Parses init data (UTF-8): the record, or the failure with its caller-visible message.
+util::Outcome<webapp_data::WebAppInitData> parse_init_data(std::string_view query);
 
 }  // namespace norvik_auth::lib

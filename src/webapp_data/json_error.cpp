@@ -5,14 +5,19 @@
 
 namespace norvik_auth::webapp_data {
 
-std::string JsonError::debug_text() const {
-    std::string out = "Error(";
-    append_quoted(out, message_);
+void JsonError::append_debug_text(std::string& out) const {
+    out += "Error(";
+    append_quoted(out, message());
     out += ", line: ";
     out += std::to_string(line_);
     out += ", column: ";
     out += std::to_string(column_);
     out += ')';
+}
+
+std::string JsonError::debug_text() const {
+    std::string out;
+    append_debug_text(out);
     return out;
 }
 

@@ -45,27 +45,36 @@ void JsonReader::find_stops(std::size_t block) {
 }
 
 // Line and column are only computed here, on failure, so the success path never counts lines.
-JsonError JsonReader::error_at(std::size_t offset, std::string_view text) const {
+JsonReader::Position JsonReader::position_of(std::size_t offset) const {
     const std::string_view before = text_.substr(0, offset);
     const std::size_t last_feed = before.rfind('\n');
     const std::size_t line_start = last_feed == std::string_view::npos ? 0 : last_feed + 1;
     const std::size_t line =
         1 + static_cast<std::size_t>(std::count(before.begin(), before.begin() + line_start, '\n'));
-    return JsonError(std::string(text), line, offset - line_start);
+    return {line, offset - line_start};
 }
 
-JsonError JsonReader::peek_error(std::string_view text) const {
-    return error_at(std::min(text_.size(), index_ + 1), text);
+bool JsonReader::fail_at(std::size_t offset, std::string_view fixed_message) {
+    const Position at = position_of(offset);
+    failure_ = JsonError(fixed_message, at.line, at.column);
+    return false;
 }
 
-void expect_ident(JsonReader& reader, std::string_view rest) {
+bool JsonReader::fail_at(std::size_t offset, std::string&& message) {
+    const Position at = position_of(offset);
+    failure_ = JsonError(std::move(message), at.line, at.column);
+    return false;
+}
+
+bool expect_ident(JsonReader& reader, std::string_view rest) {
     for (const char expected : rest) {
         const int c = reader.next();
-        if (c == JsonReader::kEnd) throw reader.error(Syntax::EofWhileParsingValue);
+        if (c == JsonReader::kEnd) return reader.error(Syntax::EofWhileParsingValue);
         if (c != static_cast<unsigned char>(expected)) {
-            throw reader.error(Syntax::ExpectedSomeIdent);
+            return reader.error(Syntax::ExpectedSomeIdent);
         }
     }
+    return true;
 }
 
 }  // namespace norvik_auth::webapp_data

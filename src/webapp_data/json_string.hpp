@@ -8,12 +8,13 @@
 
 namespace norvik_auth::webapp_data {
 
-/// After the opening quote was taken: the string's text. A string without escapes is a view of
-/// the JSON text itself; otherwise it is unescaped into `scratch`, which the view then shows.
-std::string_view parse_string(JsonReader& reader, std::string& scratch);
+/// After the opening quote was taken: the string's text into `text`. A string without escapes
+/// is a view of the JSON text itself; otherwise it is unescaped into `scratch`, which the view
+/// then shows.
+[[nodiscard]] bool parse_string(JsonReader& reader, std::string& scratch, std::string_view& text);
 
 /// After the opening quote was taken: takes the string, checking control characters and the
 /// form of escapes but pairing no surrogates.
-void skip_string(JsonReader& reader);
+[[nodiscard]] bool skip_string(JsonReader& reader);
 
 }  // namespace norvik_auth::webapp_data

@@ -14,32 +14,36 @@
 
 namespace norvik_auth::webapp_data {
 
+class JsonError;
 class JsonReader;
 
 /// Decoding one member's value into its place, by the member's type. Plain integers and texts
-/// are required in the object form; optional ones may be left out or null.
-void decode_value(JsonReader& reader, std::int64_t& out, TextArena& texts);
-void decode_value(JsonReader& reader, std::string_view& out, TextArena& texts);
-void decode_value(JsonReader& reader, std::optional<bool>& out, TextArena& texts);
-void decode_value(JsonReader& reader, std::optional<std::string_view>& out, TextArena& texts);
+/// are required in the object form; optional ones may be left out or null. False when the
+/// value is refused, the reader holding why.
+[[nodiscard]] bool decode_value(JsonReader& reader, std::int64_t& out, TextArena& texts);
+[[nodiscard]] bool decode_value(JsonReader& reader, std::string_view& out, TextArena& texts);
+[[nodiscard]] bool decode_value(JsonReader& reader, std::optional<bool>& out, TextArena& texts);
+[[nodiscard]] bool decode_value(JsonReader& reader, std::optional<std::string_view>& out,
+                                TextArena& texts);
 
 /// One field of a record as the decoder sees it: its JSON name, whether the object form must
 /// hold it, and how its value goes into the record (passed as `record`).
 struct FieldDecoder {
     std::string_view name;
     bool required;
-    void (*decode)(JsonReader& reader, void* record, TextArena& texts);
+    bool (*decode)(JsonReader& reader, void* record, TextArena& texts);
 };
 
 /// Decodes `json` (object or array form) into `record` by its fields, in declaration order;
 /// `record_name` is the type's name used in messages ("WebAppUser"); decoded texts are kept in
-/// `texts`. Throws JsonError.
-void decode_record(std::string_view json, std::string_view record_name,
-                   std::span<const FieldDecoder> fields, void* record, TextArena& texts);
+/// `texts`. False when the text is refused, with `failure` saying why and where.
+[[nodiscard]] bool decode_record(std::string_view json, std::string_view record_name,
+                                 std::span<const FieldDecoder> fields, void* record,
+                                 TextArena& texts, JsonError& failure);
 
 template <class Record, auto Member>
-void decode_member(JsonReader& reader, void* record, TextArena& texts) {
-    decode_value(reader, static_cast<Record*>(record)->*Member, texts);
+bool decode_member(JsonReader& reader, void* record, TextArena& texts) {
+    return decode_value(reader, static_cast<Record*>(record)->*Member, texts);
 }
 
 template <class T>
@@ -59,11 +63,12 @@ inline constexpr auto kFieldDecoders = std::apply(
     Record::fields());
 
 /// Decodes one complete JSON text (object or array form) into `into`, which is fresh on entry,
-/// by the record's table of fields; its texts go into `texts`. Throws JsonError, leaving a
-/// partial record.
+/// by the record's table of fields; its texts go into `texts`. False when the text is refused,
+/// with `failure` saying why and where, and `into` left partial.
 template <class Record>
-void from_json(std::string_view json, Record& into, TextArena& texts) {
-    decode_record(json, Record::kName, kFieldDecoders<Record>, &into, texts);
+[[nodiscard]] bool from_json(std::string_view json, Record& into, TextArena& texts,
+                             JsonError& failure) {
+    return decode_record(json, Record::kName, kFieldDecoders<Record>, &into, texts, failure);
 }
 
 }  // namespace norvik_auth::webapp_data
