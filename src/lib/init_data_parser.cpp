@@ -1,6 +1,7 @@
 // From an init-data query string to a WebAppInitData with its data-check string.
 #include "lib/init_data_parser.hpp"
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -23,29 +24,34 @@ using webapp_data::WebAppChat;
 using webapp_data::WebAppInitData;
 using webapp_data::WebAppUser;
 
-/// "Unable to parse <member>: ", to which the detail is appended: each message is worded in
-/// one string.
-std::string unable_to_parse(std::string_view member) {
-    std::string message = "Unable to parse ";
+/// "Unable to parse <member>: ", with room for a detail of about `detail_size` bytes: each
+/// message is worded in one string.
+std::string unable_to_parse(std::string_view member, std::size_t detail_size) {
+    constexpr std::string_view kPrefix = "Unable to parse ";
+    std::string message;
+    message.reserve(kPrefix.size() + member.size() + 2 + detail_size);
+    message += kPrefix;
     message += member;
     message += ": ";
     return message;
 }
 
 [[gnu::cold]] Failure unable_to_parse(std::string_view member, const JsonError& error) {
-    Failure failure{unable_to_parse(member)};
+    // The detail is `Error("<message>", line: L, column: C)`.
+    Failure failure{unable_to_parse(member, error.message().size() + 64)};
     error.append_debug_text(failure.message);
     return failure;
 }
 
 [[gnu::cold]] Failure unable_to_parse(std::string_view member, ParseIntErrorKind kind) {
-    Failure failure{unable_to_parse(member)};
-    failure.message += parse_int_error_text(kind);
+    const std::string_view detail = parse_int_error_text(kind);
+    Failure failure{unable_to_parse(member, detail.size())};
+    failure.message += detail;
     return failure;
 }
 
 /// Decodes a JSON-valued member straight into its place in the record; the member's name goes
-/// into the message of a failure.
+/// into the message of a failure. The record's texts without escapes view the member's value.
 template <class Record>
 Outcome<void> decode_record(const std::string_view* value, std::string_view member,
                             std::optional<Record>& out, TextArena& texts) {
@@ -84,11 +90,11 @@ std::size_t text_room(const FieldMap& fields, std::size_t data_check_size) {
     return room;
 }
 
-/// Looks up and converts the ten fields in their fixed order, so that the earliest bad member
-/// is the one reported.
-Outcome<void> decode_fields(const FieldMap& fields, WebAppInitData& data) {
+/// Converts the members whose conversion can fail, in the fixed order of the lookups, so that
+/// the earliest bad member is the one reported: the JSON records, `auth_date`, the presence of
+/// `hash`, and `can_send_after`.
+Outcome<void> convert_members(const FieldMap& fields, WebAppInitData& data) {
     TextArena& texts = data.texts;
-    data.query_id = decode_text(fields.find(Field::QueryId), texts);
     if (auto user = decode_record(fields.find(Field::User), "user", data.user, texts); !user) {
         return user;
     }
@@ -100,17 +106,25 @@ Outcome<void> decode_fields(const FieldMap& fields, WebAppInitData& data) {
     if (auto chat = decode_record(fields.find(Field::Chat), "chat", data.chat, texts); !chat) {
         return chat;
     }
-    data.chat_type = decode_text(fields.find(Field::ChatType), texts);
-    data.chat_instance = decode_text(fields.find(Field::ChatInstance), texts);
     if (auto auth_date = decode_integer(fields.find(Field::AuthDate), "auth_date", data.auth_date);
         !auth_date) {
         return auth_date;
     }
-    const std::string_view* const hash = fields.find(Field::Hash);
-    if (hash == nullptr) return Failure{"Hash is required"};
-    data.hash = texts.copy(*hash);
-    data.start_param = decode_text(fields.find(Field::StartParam), texts);
+    if (fields.find(Field::Hash) == nullptr) return Failure{"Hash is required"};
     return decode_integer(fields.find(Field::CanSendAfter), "can_send_after", data.can_send_after);
+}
+
+/// The value of `field`, or nothing.
+std::string_view value_of(const FieldMap& fields, Field field) {
+    const std::string_view* const value = fields.find(field);
+    return value != nullptr ? *value : std::string_view();
+}
+
+/// Moves the texts of a decoded record onto the copy of its member's value.
+template <class Record>
+void rebase_record(std::optional<Record>& record, std::string_view decoded_from,
+                   const std::string_view* copy) {
+    if (record) webapp_data::rebase_texts(*record, decoded_from, *copy);
 }
 
 }  // namespace
@@ -118,19 +132,30 @@ Outcome<void> decode_fields(const FieldMap& fields, WebAppInitData& data) {
 Outcome<WebAppInitData> parse_init_data(std::string_view query) {
     WebAppInitData data;
     FieldMap fields(query);
-    // Without a hash the call fails whatever else it finds, and the data-check string would
-    // only be thrown away: refusing such input costs its decoding alone.
-    if (fields.find(Field::Hash) != nullptr) {
-        TextArena& texts = data.texts;
-        // One allocation for all the texts of the record.
-        texts.reserve(text_room(fields, data_check_string_size(fields.entries())));
-        // The data-check string first: the values then view their copies in it. Building it
-        // cannot fail on the input.
-        const DataCheckString signed_text = build_data_check_string(fields.entries(), texts);
-        data.data_check_string = signed_text.text;
-        data.data_check_string_unambiguous = signed_text.unambiguous;
+    TextArena& texts = data.texts;
+    // One allocation for all the texts of the record.
+    texts.reserve(text_room(fields, data_check_string_size(fields.entries())));
+    if (auto converted = convert_members(fields, data); !converted) {
+        return std::move(converted).failure();
     }
-    if (auto decoded = decode_fields(fields, data); !decoded) return std::move(decoded).failure();
+
+    // Only accepted input gets its data-check string, which cannot fail. The values then view
+    // their copies in it, and so do the texts of the records once moved there.
+    const std::array<std::string_view, 3> decoded_from = {
+        value_of(fields, Field::User), value_of(fields, Field::Receiver),
+        value_of(fields, Field::Chat)};
+    const DataCheckString signed_text = build_data_check_string(fields.entries(), texts);
+    data.data_check_string = signed_text.text;
+    data.data_check_string_unambiguous = signed_text.unambiguous;
+    rebase_record(data.user, decoded_from[0], fields.find(Field::User));
+    rebase_record(data.receiver, decoded_from[1], fields.find(Field::Receiver));
+    rebase_record(data.chat, decoded_from[2], fields.find(Field::Chat));
+
+    data.query_id = decode_text(fields.find(Field::QueryId), texts);
+    data.chat_type = decode_text(fields.find(Field::ChatType), texts);
+    data.chat_instance = decode_text(fields.find(Field::ChatInstance), texts);
+    data.hash = texts.copy(*fields.find(Field::Hash));
+    data.start_param = decode_text(fields.find(Field::StartParam), texts);
     return data;
 }
 

@@ -1,17 +1,21 @@
 // Wording of JSON decoding failures and their diagnostic text form.
 #include "webapp_data/json_error.hpp"
 
+#include <cstdint>
+
 #include "webapp_data/text_form.hpp"
 
 namespace norvik_auth::webapp_data {
 
 void JsonError::append_debug_text(std::string& out) const {
+    // The quoted message is its own length plus the quotes, unless it holds escapes.
+    out.reserve(out.size() + message().size() + 64);
     out += "Error(";
     append_quoted(out, message());
     out += ", line: ";
-    out += std::to_string(line_);
+    append_text_value(out, static_cast<std::uint64_t>(line_));
     out += ", column: ";
-    out += std::to_string(column_);
+    append_text_value(out, static_cast<std::uint64_t>(column_));
     out += ')';
 }
 

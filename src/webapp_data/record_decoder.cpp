@@ -119,9 +119,8 @@ bool decode_text(JsonReader& reader, TextArena& texts, std::string_view& out) {
     std::string scratch;  // only used, and allocated, when the string has escapes
     std::string_view text;
     if (!parse_string(reader, scratch, text)) return false;
-    // A string without escapes is a view of the JSON text: kept as it is when that text lies
-    // in `texts` already.
-    out = texts.keep(text);
+    // A string without escapes views the JSON text; an unescaped one, in `scratch`, is copied.
+    out = text.data() == scratch.data() ? texts.copy(text) : text;
     return true;
 }
 
