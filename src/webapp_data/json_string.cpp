@@ -118,15 +118,7 @@ bool take_string(JsonReader& reader, std::string* out) {
 
 }  // namespace
 
-bool parse_string(JsonReader& reader, std::string& scratch, std::string_view& text) {
-    // Strings without escapes (nearly all member names) are viewed in place.
-    const std::size_t length = reader.plain_run_length();
-    const std::string_view rest = reader.rest();
-    if (length < rest.size() && rest[length] == '"') {
-        reader.advance(length + 1);
-        text = rest.substr(0, length);
-        return true;
-    }
+bool parse_escaped_string(JsonReader& reader, std::string& scratch, std::string_view& text) {
     scratch.clear();
     if (!take_string(reader, &scratch)) return false;
     text = scratch;
