@@ -264,7 +264,8 @@ bool starts_with_one_of(std::string_view text, std::initializer_list<std::string
 }
 
 void check_init_data(std::string_view input, const std::vector<FormPair>& pairs) {
-    auto parsed = norvik_auth::lib::parse_init_data(input);
+    WebAppInitData data;
+    const auto parsed = norvik_auth::lib::parse_init_data(input, data);
     if (!parsed) {
         const std::string& message = parsed.failure().message;
         require(is_valid_utf8(message), "failure message is not valid UTF-8");
@@ -277,7 +278,6 @@ void check_init_data(std::string_view input, const std::vector<FormPair>& pairs)
                 "failure message of an unknown shape");
         return;
     }
-    const WebAppInitData& data = parsed.value();
     const auto hash = std::find_if(pairs.rbegin(), pairs.rend(),
                                    [](const FormPair& pair) { return pair.name == "hash"; });
     require(hash != pairs.rend(), "parsed without a hash");

@@ -71,10 +71,11 @@ PyObject* parse_webapp_data(PyObject*, PyObject* const* args, Py_ssize_t nargs, 
         const auto [webapp_data] = *bound;
         const std::optional<std::string_view> text = utf8_argument(webapp_data, "webapp_data");
         if (!text) return {};
-        util::Outcome<webapp_data::WebAppInitData> parsed = lib::parse_init_data(*text);
+        webapp_data::WebAppInitData record;
+        const util::Outcome<void> parsed = lib::parse_init_data(*text, record);
         if (!parsed) return raise_failure(parsed.failure());
         // The instance is made only for a record that parsed; the record moves into it.
-        return new_record_object<webapp_data::WebAppInitData>(nullptr, std::move(parsed).value());
+        return new_record_object<webapp_data::WebAppInitData>(nullptr, std::move(record));
     });
 }
 

@@ -30,9 +30,7 @@ std::string unable_to_parse(std::string_view member, std::size_t detail_size) {
     constexpr std::string_view kPrefix = "Unable to parse ";
     std::string message;
     message.reserve(kPrefix.size() + member.size() + 2 + detail_size);
-    message += kPrefix;
-    message += member;
-    message += ": ";
+    message.append(kPrefix).append(member).append(": ", 2);
     return message;
 }
 
@@ -53,20 +51,18 @@ std::string unable_to_parse(std::string_view member, std::size_t detail_size) {
 /// Decodes a JSON-valued member straight into its place in the record; the member's name goes
 /// into the message of a failure. The record's texts without escapes view the member's value.
 template <class Record>
-Outcome<void> decode_record(const std::string_view* value, std::string_view member,
+Outcome<void> decode_record(std::string_view value, std::string_view member,
                             std::optional<Record>& out, TextArena& texts) {
-    if (value == nullptr) return {};
     JsonError error;
-    if (webapp_data::from_json(*value, out.emplace(), texts, error)) return {};
+    if (webapp_data::from_json(value, out.emplace(), texts, error)) return {};
     return unable_to_parse(member, error);
 }
 
 /// Stores straight into the record's field: an optional returned by value travels through
 /// memory as two differently sized stores, and reading it back as one word stalls.
-Outcome<void> decode_integer(const std::string_view* value, std::string_view member,
+Outcome<void> decode_integer(std::string_view value, std::string_view member,
                              std::optional<std::uint64_t>& out) {
-    if (value == nullptr) return {};
-    const auto number = parse_decimal_u64(*value);
+    const auto number = parse_decimal_u64(value);
     if (!number) return unable_to_parse(member, number.failure());
     out = number.value();
     return {};
@@ -92,26 +88,30 @@ std::size_t text_room(const FieldMap& fields, std::size_t data_check_size) {
 
 /// Converts the members whose conversion can fail, in the fixed order of the lookups, so that
 /// the earliest bad member is the one reported: the JSON records, `auth_date`, the presence of
-/// `hash`, and `can_send_after`.
+/// `hash`, and `can_send_after`. An absent member costs its lookup alone.
 Outcome<void> convert_members(const FieldMap& fields, WebAppInitData& data) {
     TextArena& texts = data.texts;
-    if (auto user = decode_record(fields.find(Field::User), "user", data.user, texts); !user) {
-        return user;
+    if (const std::string_view* user = fields.find(Field::User)) {
+        if (auto decoded = decode_record(*user, "user", data.user, texts); !decoded) return decoded;
     }
-    if (auto receiver = decode_record(fields.find(Field::Receiver), "receiver", data.receiver,
-                                      texts);
-        !receiver) {
-        return receiver;
+    if (const std::string_view* receiver = fields.find(Field::Receiver)) {
+        if (auto decoded = decode_record(*receiver, "receiver", data.receiver, texts); !decoded) {
+            return decoded;
+        }
     }
-    if (auto chat = decode_record(fields.find(Field::Chat), "chat", data.chat, texts); !chat) {
-        return chat;
+    if (const std::string_view* chat = fields.find(Field::Chat)) {
+        if (auto decoded = decode_record(*chat, "chat", data.chat, texts); !decoded) return decoded;
     }
-    if (auto auth_date = decode_integer(fields.find(Field::AuthDate), "auth_date", data.auth_date);
-        !auth_date) {
-        return auth_date;
+    if (const std::string_view* auth_date = fields.find(Field::AuthDate)) {
+        if (auto decoded = decode_integer(*auth_date, "auth_date", data.auth_date); !decoded) {
+            return decoded;
+        }
     }
     if (fields.find(Field::Hash) == nullptr) return Failure{"Hash is required"};
-    return decode_integer(fields.find(Field::CanSendAfter), "can_send_after", data.can_send_after);
+    if (const std::string_view* can_send_after = fields.find(Field::CanSendAfter)) {
+        return decode_integer(*can_send_after, "can_send_after", data.can_send_after);
+    }
+    return {};
 }
 
 /// The value of `field`, or nothing.
@@ -129,15 +129,12 @@ void rebase_record(std::optional<Record>& record, std::string_view decoded_from,
 
 }  // namespace
 
-Outcome<WebAppInitData> parse_init_data(std::string_view query) {
-    WebAppInitData data;
+Outcome<void> parse_init_data(std::string_view query, WebAppInitData& data) {
     FieldMap fields(query);
     TextArena& texts = data.texts;
     // One allocation for all the texts of the record.
     texts.reserve(text_room(fields, data_check_string_size(fields.entries())));
-    if (auto converted = convert_members(fields, data); !converted) {
-        return std::move(converted).failure();
-    }
+    if (auto converted = convert_members(fields, data); !converted) return converted;
 
     // Only accepted input gets its data-check string, which cannot fail. The values then view
     // their copies in it, and so do the texts of the records once moved there.
@@ -156,7 +153,7 @@ Outcome<WebAppInitData> parse_init_data(std::string_view query) {
     data.chat_instance = decode_text(fields.find(Field::ChatInstance), texts);
     data.hash = texts.copy(*fields.find(Field::Hash));
     data.start_param = decode_text(fields.find(Field::StartParam), texts);
-    return data;
+    return {};
 }
 
 }  // namespace norvik_auth::lib

@@ -8,7 +8,9 @@
 
 namespace norvik_auth::lib {
 
-/// Parses init data (UTF-8): the record, or the failure with its caller-visible message.
-util::Outcome<webapp_data::WebAppInitData> parse_init_data(std::string_view query);
+/// Parses init data (UTF-8) into `into`, a fresh record; on failure (with the caller-visible
+/// message) `into` is left partial. Filled in place, as the record is large: its caller moves it
+/// once, into the Python object.
+util::Outcome<void> parse_init_data(std::string_view query, webapp_data::WebAppInitData& into);
 
 }  // namespace norvik_auth::lib
