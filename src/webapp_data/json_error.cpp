@@ -1,22 +1,31 @@
 // Wording of JSON decoding failures and their diagnostic text form.
 #include "webapp_data/json_error.hpp"
 
-#include <cstdint>
+#include <charconv>
+#include <cstring>
 
 #include "webapp_data/text_form.hpp"
 
 namespace norvik_auth::webapp_data {
 
 void JsonError::append_debug_text(std::string& out) const {
+    // Few appends, each a call: the position is written into a buffer of its own first.
+    char position[64];
+    char* end = position;
+    const auto put = [&end](std::string_view text) {
+        std::memcpy(end, text.data(), text.size());
+        end += text.size();
+    };
+    put(", line: ");
+    end = std::to_chars(end, position + sizeof position, line_).ptr;
+    put(", column: ");
+    end = std::to_chars(end, position + sizeof position, column_).ptr;
+    put(")");
     // The quoted message is its own length plus the quotes, unless it holds escapes.
-    out.reserve(out.size() + message().size() + 64);
-    out += "Error(";
+    out.reserve(out.size() + message().size() + sizeof position);
+    out.append("Error(", 6);
     append_quoted(out, message());
-    out += ", line: ";
-    append_text_value(out, static_cast<std::uint64_t>(line_));
-    out += ", column: ";
-    append_text_value(out, static_cast<std::uint64_t>(column_));
-    out += ')';
+    out.append(position, static_cast<std::size_t>(end - position));
 }
 
 std::string JsonError::debug_text() const {

@@ -26,15 +26,25 @@ Members refuse(JsonReader& reader, Syntax syntax) {
     return Members::Refused;
 }
 
+/// Whether a value can start with `c`.
+bool starts_value(int c) {
+    return c == 'n' || c == 't' || c == 'f' || c == '-' || c == '"' || c == '[' || c == '{' ||
+           (c >= '0' && c <= '9');
+}
+
 // The found value, taken whole when it is a scalar, described for an invalid-type failure;
 // positioned just past it. Always false: the reader holds the failure.
 [[gnu::cold]] bool invalid_type(JsonReader& reader, std::string_view expected) {
-    std::string message = "invalid type: ";
+    const int c = reader.skip_whitespace();
+    if (c == JsonReader::kEnd) return reader.peek_error(Syntax::EofWhileParsingValue);
+    if (!starts_value(c)) return reader.peek_error(Syntax::ExpectedSomeValue);
+    std::string message;
+    message.reserve(64);
+    message.append("invalid type: ", 14);
     std::string scratch;
     std::string_view text;
     JsonNumber number;
-    switch (reader.skip_whitespace()) {
-        case JsonReader::kEnd: return reader.peek_error(Syntax::EofWhileParsingValue);
+    switch (c) {
         case 'n':
             reader.eat();
             if (!expect_ident(reader, "ull")) return false;
@@ -63,16 +73,12 @@ Members refuse(JsonReader& reader, Syntax syntax) {
             break;
         case '[': message += "sequence"; break;
         case '{': message += "map"; break;
-        default: {
-            const int c = reader.peek();
-            if (c < '0' || c > '9') return reader.peek_error(Syntax::ExpectedSomeValue);
+        default:
             if (!parse_number(reader, true, number)) return false;
             number.append_description(message);
             break;
-        }
     }
-    message += ", expected ";
-    message += expected;
+    message.append(", expected ", 11).append(expected);
     return reader.peek_error(std::move(message));
 }
 
@@ -80,9 +86,11 @@ Members refuse(JsonReader& reader, Syntax syntax) {
 /// "invalid value: ". Always false.
 [[gnu::cold]] bool refuse_number(JsonReader& reader, std::string_view problem,
                                  const JsonNumber& number) {
-    std::string message(problem);
+    std::string message;
+    message.reserve(64);
+    message.append(problem);
     number.append_description(message);
-    message += ", expected i64";
+    message.append(", expected i64", 14);
     return reader.peek_error(std::move(message));
 }
 
