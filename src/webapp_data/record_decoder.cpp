@@ -33,8 +33,10 @@ bool starts_value(int c) {
 }
 
 // The found value, taken whole when it is a scalar, described for an invalid-type failure;
-// positioned just past it. Always false: the reader holds the failure.
-[[gnu::cold]] bool invalid_type(JsonReader& reader, std::string_view expected) {
+// positioned just past it. The expectation is `expected` followed by `expected_name` (a
+// record's "struct " and name). Always false: the reader holds the failure.
+[[gnu::cold]] bool invalid_type(JsonReader& reader, std::string_view expected,
+                                std::string_view expected_name = {}) {
     const int c = reader.skip_whitespace();
     if (c == JsonReader::kEnd) return reader.peek_error(Syntax::EofWhileParsingValue);
     if (!starts_value(c)) return reader.peek_error(Syntax::ExpectedSomeValue);
@@ -78,7 +80,7 @@ bool starts_value(int c) {
             number.append_description(message);
             break;
     }
-    message.append(", expected ", 11).append(expected);
+    message.append(", expected ", 11).append(expected).append(expected_name);
     return reader.peek_error(std::move(message));
 }
 
@@ -284,11 +286,7 @@ bool decode_record(JsonReader& reader, std::string_view record_name,
                    std::span<const FieldDecoder> fields, void* record, TextArena& texts) {
     const int c = reader.skip_whitespace();
     if (c == JsonReader::kEnd) return reader.peek_error(Syntax::EofWhileParsingValue);
-    if (c != '[' && c != '{') {
-        std::string expected = "struct ";
-        expected += record_name;
-        return invalid_type(reader, expected);
-    }
+    if (c != '[' && c != '{') return invalid_type(reader, "struct ", record_name);
 
     reader.eat();
     const bool is_array = c == '[';
