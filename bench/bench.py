@@ -7,10 +7,10 @@ Two recipes are compared with the module: reference.py (standard library only) a
 reference_orjson.py (the same with orjson decoding the JSON members; left out, with a note, when
 orjson is not installed). The sides of a row are timed in rotating rounds (each side goes first in
 turn) and each reports the median time per call; a ratio is the median of the per-round ratios,
-which is what to trust on a busy machine. Beyond the table: cost per byte from 0.5 KiB to 1 MiB,
-allocations per call, a small-stack check and resident-memory growth. Goals are printed as met
-or MISSED; the exit status never depends on them. Each concern has a module of its own beside
-this one.
+which is what to trust on a busy machine. Beyond the table: refusals against an accepted parse,
+cost per byte from 0.5 KiB to 1 MiB, instructions per call under callgrind, allocations per call,
+a small-stack check and resident-memory growth. Goals are printed as met or MISSED; the exit
+status never depends on them. Each concern has a module of its own beside this one.
 """
 
 from __future__ import annotations
@@ -39,9 +39,12 @@ except ImportError as e:
 
 import reference_orjson  # noqa: E402
 from allocations import print_allocations  # noqa: E402
+from instructions import EMPTY_REFUSAL_BOUND, count_instructions, print_counts  # noqa: E402
 from memory import failure_memory_growth, memory_growth, stack_check  # noqa: E402
 from per_byte import cost_per_byte, print_per_byte  # noqa: E402
 from recipes import Recipe, available_recipes, baseline_note_for, check_agreement  # noqa: E402
+from refusals import (REFUSED_PARSE_BOUND, VERIFY_SPEEDUP_BOUND, check_refused,  # noqa: E402
+                      print_refusals, refusals, time_refusals)
 from timing import Row, Side, fmt_ratio, fmt_size, fmt_time, print_columns, run_row  # noqa: E402
 from verifier_cost import verifier_cost  # noqa: E402
 from workloads import (BOT_TOKEN, READ_ALL_ATTRIBUTES, Workload, make_workloads,  # noqa: E402
@@ -217,6 +220,22 @@ def main() -> None:
         print(f"  ratio verify : parse + validate {cost.ratio:9.3f}x")
         print(f"  validate, key as bytes : list   {cost.bytes_key_ratio:9.3f}x")
 
+    print("\nrefusals: the typical input spoilt one way at a time, refused, against its accepted "
+          "parse and the stdlib recipe:")
+    refused = refusals(bytes(key))
+    check_refused(refused, key)
+    refusal_table = time_refusals(typical.query, refused, key, rounds, seconds)
+    print_refusals(refusal_table, typical.size)
+
+    print("\ninstructions per call under callgrind:")
+    counted_inputs = [("parse, accepted: typical", typical.query),
+                      ("parse, refused: empty", "")]
+    if not args.quick:
+        counted_inputs += [(f"parse, refused: {r.name}", r.query) for r in refused
+                           if r.operation == "parse" and r.query]
+    counts, why_not = count_instructions(counted_inputs)
+    print_counts(counts, why_not)
+
     print(f"\nallocations per call, typical input ({typical.size} B):")
     print_allocations(typical.query, key, alloc_calls)
 
@@ -243,6 +262,18 @@ def main() -> None:
     ]
     if cost is not None:
         goals.append(Goal("Verifier.verify : parse + validate", cost.ratio, "<=", 1.15))
+    parse_refusals = [times for times in refusal_table.rows if times.refusal.operation == "parse"]
+    worst = max(parse_refusals, key=lambda times: times.to_accepted)
+    goals.append(Goal(f"refused : accepted parse, worst ({worst.refusal.name})",
+                      worst.to_accepted, "<=", REFUSED_PARSE_BOUND))
+    for times in refusal_table.rows:
+        if times.refusal.speedup_goal:
+            goals.append(Goal(f"stdlib : verify, {times.refusal.name}",
+                              times.speedup, ">=", VERIFY_SPEEDUP_BOUND))
+    empty_count = counts[1].instructions
+    if empty_count is not None:
+        goals.append(Goal("instructions per refused parse of ''", empty_count, "<=",
+                          EMPTY_REFUSAL_BOUND))
     print("\ngoals (ratios against the stdlib recipe where no two sides are named; reported only, "
           "the exit status never depends on them):")
     for g in goals:
