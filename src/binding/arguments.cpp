@@ -47,7 +47,7 @@ void set_missing_error(std::string_view full_name, std::span<const char* const> 
 
 }  // namespace
 
-bool bind_slots(std::string_view full_name, std::span<const char* const> parameters,
+bool bind_slots(const char* full_name, std::span<const char* const> parameters,
                 std::span<PyObject*> slots, PyObject* const* args, Py_ssize_t nargs,
                 PyObject* kwnames) {
     const auto positional = static_cast<std::size_t>(nargs);
@@ -65,9 +65,8 @@ bool bind_slots(std::string_view full_name, std::span<const char* const> paramet
         const std::optional<std::size_t> index = find_parameter(parameters, keyword);
         if (!index) return false;
         if (*index == parameters.size()) {
-            const std::string prefix(full_name);
             const PyRef message = checked(PyUnicode_FromFormat(
-                "%s got an unexpected keyword argument '%S'", prefix.c_str(), keyword));
+                "%s got an unexpected keyword argument '%S'", full_name, keyword));
             if (message) set_error(PyExc_TypeError, message);
             return false;
         }

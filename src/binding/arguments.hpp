@@ -14,12 +14,14 @@ namespace norvik_auth::binding {
 /// A module function's parameters: all required, each by position or by keyword.
 template <std::size_t N>
 struct Signature {
-    std::string_view full_name;  // "name()", as messages show it
+    // "name()", as messages show it: a C string, which the interpreter's formatting takes as it
+    // is, copied nowhere.
+    const char* full_name;
     std::array<const char*, N> parameters;
 };
 
 /// Fills one borrowed slot per parameter; false with the binding TypeError set.
-[[nodiscard]] bool bind_slots(std::string_view full_name, std::span<const char* const> parameters,
+[[nodiscard]] bool bind_slots(const char* full_name, std::span<const char* const> parameters,
                               std::span<PyObject*> slots, PyObject* const* args, Py_ssize_t nargs,
                               PyObject* kwnames);
 
