@@ -51,7 +51,7 @@ std::string unable_to_parse(std::string_view member, std::size_t detail_size) {
 /// Decodes a JSON-valued member straight into its place in the record; the member's name goes
 /// into the message of a failure. The record's texts without escapes view the member's value.
 template <class Record>
-Outcome<void> decode_record(std::string_view value, std::string_view member,
+Outcome<void> decode_json_member(std::string_view value, std::string_view member,
                             std::optional<Record>& out, TextArena& texts) {
     JsonError error;
     if (webapp_data::from_json(value, out.emplace(), texts, error)) return {};
@@ -92,15 +92,20 @@ std::size_t text_room(const FieldMap& fields, std::size_t data_check_size) {
 Outcome<void> convert_members(const FieldMap& fields, WebAppInitData& data) {
     TextArena& texts = data.texts;
     if (const std::string_view* user = fields.find(Field::User)) {
-        if (auto decoded = decode_record(*user, "user", data.user, texts); !decoded) return decoded;
+        if (auto decoded = decode_json_member(*user, "user", data.user, texts); !decoded) {
+            return decoded;
+        }
     }
     if (const std::string_view* receiver = fields.find(Field::Receiver)) {
-        if (auto decoded = decode_record(*receiver, "receiver", data.receiver, texts); !decoded) {
+        if (auto decoded = decode_json_member(*receiver, "receiver", data.receiver, texts);
+            !decoded) {
             return decoded;
         }
     }
     if (const std::string_view* chat = fields.find(Field::Chat)) {
-        if (auto decoded = decode_record(*chat, "chat", data.chat, texts); !decoded) return decoded;
+        if (auto decoded = decode_json_member(*chat, "chat", data.chat, texts); !decoded) {
+            return decoded;
+        }
     }
     if (const std::string_view* auth_date = fields.find(Field::AuthDate)) {
         if (auto decoded = decode_integer(*auth_date, "auth_date", data.auth_date); !decoded) {

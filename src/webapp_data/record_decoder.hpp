@@ -37,8 +37,8 @@ struct FieldDecoder {
 };
 
 /// Decodes `json` (object or array form) into `record` by its fields, in declaration order;
-/// `record_name` is the type's name used in messages ("WebAppUser"); decoded texts are kept in
-/// `texts`. False when the text is refused, with `failure` saying why and where.
+/// `record_name` is the type's name used in messages ("WebAppUser"); texts are kept as
+/// from_json says. False when the text is refused, with `failure` saying why and where.
 [[nodiscard]] bool decode_record(std::string_view json, std::string_view record_name,
                                  std::span<const FieldDecoder> fields, void* record,
                                  TextArena& texts, JsonError& failure);
@@ -89,6 +89,7 @@ inline void rebase_text(std::optional<std::string_view>& text, std::string_view 
                         std::string_view copy) {
     if (text) rebase_text(*text, json, copy);
 }
+/// Other values hold no text.
 template <class Value>
 void rebase_text(Value&, std::string_view, std::string_view) {}
 
