@@ -4,6 +4,7 @@ It is written the way a careful user would write it without the extension: decod
 ``urllib.parse.parse_qsl``, decode the JSON members with ``json``, convert the integers, require
 ``hash``, build the data-check string, and check the signature with ``hmac``. Records are slotted
 dataclasses, so attribute reads cost what they cost in ordinary application code.
+``verify_init_data`` does the verifier's job the same way: parse, signature, then age.
 
 ``make_parser`` builds the parse function around any ``json.loads``-like decoder, so that other
 recipes (``reference_orjson.py``) share everything here but the JSON decoder.
@@ -15,6 +16,7 @@ import hashlib
 import hmac
 import json
 import sys
+import time
 from dataclasses import dataclass
 from typing import Any, Callable, Optional
 from urllib.parse import parse_qsl
@@ -187,3 +189,15 @@ def validate_init_data(init_data: InitData, secret_key: list[int]) -> bool:
     ).hexdigest()
     # compare_digest refuses non-ASCII text; such a hash cannot match a hex digest anyway.
     return init_data.hash.isascii() and hmac.compare_digest(expected, init_data.hash)
+
+
+def verify_init_data(query: str, secret_key: list[int], max_age: float = 86400,
+                     clock: Callable[[], float] = time.time) -> InitData:
+    """Verifier.verify's job: the record of signed init data at most `max_age` seconds old, or
+    InitDataError."""
+    record = parse_init_data(query)
+    if not validate_init_data(record, secret_key):
+        raise InitDataError("init data has an invalid signature")
+    if record.auth_date is None or clock() - record.auth_date > max_age:
+        raise InitDataError("init data has expired")
+    return record

@@ -10,10 +10,10 @@
 #include <string>
 #include <span>
 #include <string_view>
+#include <utility>
 #include <variant>
 #include <vector>
 
-#include "lib/abort.hpp"
 #include "lib/form_scan.hpp"
 #include "lib/hmac_sha256.hpp"
 #include "lib/kernels.hpp"
@@ -21,6 +21,7 @@
 #include "lib/init_data_parser.hpp"
 #include "lib/percent_decode.hpp"
 #include "lib/signature.hpp"
+#include "util/outcome.hpp"
 #include "webapp_data/json_error.hpp"
 #include "webapp_data/json_reader.hpp"
 #include "webapp_data/json_stops.hpp"
@@ -32,7 +33,6 @@
 
 namespace {
 
-using norvik_auth::lib::Abort;
 using norvik_auth::webapp_data::JsonError;
 using norvik_auth::webapp_data::JsonReader;
 using norvik_auth::webapp_data::WebAppChat;
@@ -47,6 +47,18 @@ using norvik_auth::webapp_data::WebAppUser;
 
 void require(bool holds, const char* what) {
     if (!holds) broken(what);
+}
+
+/// The value of an outcome that must have one: libcrypto has memory enough here.
+template <class T>
+T made(norvik_auth::util::Outcome<T>&& outcome) {
+    if (!outcome) broken(outcome.failure().message.c_str());
+    return std::move(outcome).value();
+}
+
+norvik_auth::lib::Signer& the_signer() {
+    static norvik_auth::lib::Signer signer = made(norvik_auth::lib::Signer::create());
+    return signer;
 }
 
 /// Strict UTF-8 (no overlongs, surrogates or values above U+10FFFF), written independently of
@@ -253,10 +265,9 @@ bool starts_with_one_of(std::string_view text, std::initializer_list<std::string
 
 void check_init_data(std::string_view input, const std::vector<FormPair>& pairs) {
     WebAppInitData data;
-    try {
-        data = norvik_auth::lib::parse_init_data(input);
-    } catch (const Abort& abort) {
-        const std::string& message = abort.message();
+    const auto parsed = norvik_auth::lib::parse_init_data(input, data);
+    if (!parsed) {
+        const std::string& message = parsed.failure().message;
         require(is_valid_utf8(message), "failure message is not valid UTF-8");
         require(message == "Hash is required" ||
                     starts_with_one_of(message, {"Unable to parse user: Error(",
@@ -281,30 +292,31 @@ void check_init_data(std::string_view input, const std::vector<FormPair>& pairs)
     if (data.chat) check_text_form(*data.chat);
 
     // The check must answer, never fail, for keys of any length; a key from the input itself
-    // may happen to match, so only the call's completion is asserted.
-    static norvik_auth::lib::Signer signer;
+    // may happen to match, so only the answer's presence is asserted.
+    norvik_auth::lib::Signer& signer = the_signer();
     static constexpr std::array<std::uint8_t, 3> short_key{1, 2, 3};
-    (void)signer.signed_with(data, short_key);
+    require(bool(signer.signed_with(data, short_key)), "signature check failed to answer");
     const auto secret = signer.derive_secret_key(input);
-    (void)signer.signed_with(data, secret);
+    require(bool(secret), "key derivation failed");
+    require(bool(signer.signed_with(data, secret.value())), "signature check failed to answer");
 }
 
 /// Records only ever see decoded form values, which are valid UTF-8; other bytes are skipped.
 template <class Record>
 void check_record(std::string_view json) {
     if (!is_valid_utf8(json)) return;
-    try {
-        norvik_auth::webapp_data::TextArena texts;
-        Record record;
-        norvik_auth::webapp_data::from_json(json, record, texts);
+    norvik_auth::webapp_data::TextArena texts;
+    Record record;
+    JsonError error;
+    if (norvik_auth::webapp_data::from_json(json, record, texts, error)) {
         check_text_form(record);
-    } catch (const JsonError& error) {
-        require(error.line() >= 1, "JSON error line is not 1-based");
-        require(!error.message().empty(), "JSON error without a message");
-        const std::string text = error.debug_text();
-        require(text.starts_with("Error(\"") && text.ends_with(")"), "JSON error text shape");
-        require(is_valid_utf8(text), "JSON error text is not valid UTF-8");
+        return;
     }
+    require(error.line() >= 1, "JSON error line is not 1-based");
+    require(!error.message().empty(), "JSON error without a message");
+    const std::string text = error.debug_text();
+    require(text.starts_with("Error(\"") && text.ends_with(")"), "JSON error text shape");
+    require(is_valid_utf8(text), "JSON error text is not valid UTF-8");
 }
 
 /// The lowercase hex of a digest, the plainest way.
@@ -434,22 +446,23 @@ void check_kernels(std::string_view input) {
 /// needs the interpreter: the Python fuzzer covers it.)
 void check_signature_keys(std::string_view input) {
     if (input.empty()) return;
-    static norvik_auth::lib::Signer signer;
-    static norvik_auth::lib::HmacSha256 hmac;
+    norvik_auth::lib::Signer& signer = the_signer();
+    static norvik_auth::lib::HmacSha256 hmac = made(norvik_auth::lib::HmacSha256::create());
     const std::size_t key_size = std::min<std::size_t>(static_cast<unsigned char>(input[0]), input.size() - 1);
     const std::string_view key_text = input.substr(1, key_size);
     const std::string_view message = input.substr(1 + key_size);
     const std::span<const std::uint8_t> key(reinterpret_cast<const std::uint8_t*>(key_text.data()),
                                             key_text.size());
-    const std::string hex = lower_hex(
-        hmac(key, {reinterpret_cast<const std::uint8_t*>(message.data()), message.size()}));
-    require(signer.signature_matches(message, hex, key), "signature under an input key refused");
+    const std::string hex = lower_hex(made(
+        hmac(key, {reinterpret_cast<const std::uint8_t*>(message.data()), message.size()})));
+    require(made(signer.signature_matches(message, hex, key)),
+            "signature under an input key refused");
     std::string changed = hex;
     changed[message.size() % 64] = changed[message.size() % 64] == '0' ? '1' : '0';
-    require(!signer.signature_matches(message, changed, key), "changed signature accepted");
+    require(!made(signer.signature_matches(message, changed, key)), "changed signature accepted");
     std::string upper = hex;
     for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    require(signer.signature_matches(message, upper, key) == (upper == hex),
+    require(made(signer.signature_matches(message, upper, key)) == (upper == hex),
             "signature in capitals accepted");
 }
 
@@ -493,7 +506,7 @@ void check_quoting(std::string_view text) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view input(reinterpret_cast<const char*>(data), size);
-    // Anything but the documented failure types escapes the try blocks above and ends the run.
+    // Failures are values; anything thrown (memory running out) ends the run.
     const std::vector<FormPair> pairs = check_form(input);
     check_init_data(input, pairs);
     check_record<WebAppUser>(input);

@@ -16,7 +16,7 @@ from pathlib import Path
 import pytest
 
 import norvik_auth
-from helpers import secret_key, sign
+from helpers import panic_of, secret_key, sign
 
 TESTS = Path(__file__).resolve().parent
 # What a process that died or was about to die leaves on its stderr.
@@ -130,6 +130,10 @@ QUERY = sign([("query_id", "Q"), ("user", '{"id": 7, "first_name": "Ann", "usern
               ("auth_date", "1700000000")], TOKEN)
 # A stop well past the longest sweep, should the count of allocations in a call run away.
 SWEEP_LIMIT = 20000
+# One refusal of each way a message is made: a JSON failure with its position, an integer's
+# kind, and the fixed text.
+REFUSED = {"json": "user=%7B%22id%22%3A+1%2C+%22id%22%3A+2%7D&hash=h", "integer": "auth_date=12x&hash=h",
+           "no-hash": ""}
 
 SWEEPS = {
     # The first call of a process: whatever the module sets up lazily is set up here.
@@ -143,6 +147,13 @@ SWEEPS = {
     # Later calls: what is left is the key's conversion and the hashing itself.
     "validate-list-key": {"call": "validate-list-key", "warm": True, "thread": False},
     "validate-bytes-key": {"call": "validate-bytes-key", "warm": True, "thread": False},
+    # A refusal is a value all the way to the Python exception: a thread's first refusal sets
+    # up nothing of its own whose allocation could fail, so it never ends the process.
+    **{f"first-refusal-of-thread-{kind}": {"call": "refuse", "refused": refused, "warm": True,
+                                            "thread": True}
+       for kind, refused in REFUSED.items()},
+    "first-refusal-of-process": {"call": "refuse", "refused": REFUSED["json"], "warm": False,
+                                 "thread": False},
 }
 
 
@@ -164,6 +175,8 @@ def sweep(library: Path, tmp_path: Path, case: dict) -> list:
     case = {**case, "query": QUERY, "token": TOKEN, "key": list(secret_key(TOKEN)),
             "parse_repr": repr(norvik_auth.parse_webapp_data(QUERY)), "tmp": str(tmp_path),
             "max_n": SWEEP_LIMIT}
+    if "refused" in case:
+        case["refusal"] = str(panic_of(norvik_auth.parse_webapp_data, case["refused"]))
     # Appended: a preloaded sanitizer runtime must stay first (its allocator then wins, and the
     # child reports that the shim is not in effect).
     preload = ":".join(filter(None, [os.environ.get("LD_PRELOAD"), str(library)]))

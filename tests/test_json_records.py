@@ -349,3 +349,31 @@ class TestNumbersCutOffByTheEnd:
     def test_in_a_decoded_field_is_the_end_of_a_value(self, before, number):
         text = before + number
         assert user_error(text) == err("EOF while parsing a value", 1, len(text))
+
+
+# Many lines (two of them ending CRLF), escapes of every kind, non-ASCII text, numbers and
+# literals, and unknown members nested in objects and arrays.
+LONG_USER = r"""{
+  "id": -1234567890123,
+  "first_name": "Zoë \"Z\" O'Neil\\ \u2603 \ud83d\ude00 \/\b\f\n\r\t",
+  "is_bot": false,
+  "last_name": null,
+  "layout": [[1.5e-3, -0.0, 2E+8, 0, true, null, "\u00e9"], {"deep": {"deeper": ["x", {}]}}],
+  "username": "zoé",
+  "allows_write_to_pm": true,
+  "photo_url": "https:\/\/t.me\/i\/userpic\/320\/zoe.jpg"
+}""".replace("\n", "\r\n", 2)
+
+
+class TestRefusedAtEveryPrefix:
+    """Every proper prefix of a long member is refused where it ends, whatever the decoder was
+    in the middle of, with that position's line and column; the whole still decodes after
+    all those refusals."""
+
+    def test_each_prefix_fails_at_its_end(self):
+        assert parse("user", LONG_USER).user.first_name.startswith("Zoë")
+        for cut in range(len(LONG_USER)):
+            taken = LONG_USER[:cut].encode()
+            line, column = 1 + taken.count(b"\n"), len(taken) - (taken.rfind(b"\n") + 1)
+            assert user_error(LONG_USER[:cut]).endswith(f", line: {line}, column: {column})"), cut
+        assert parse("user", LONG_USER).user.id == -1234567890123

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -12,24 +13,32 @@
 namespace norvik_auth::binding {
 
 /// The UTF-8 text of a `str` (or subclass) argument, viewed in place: valid while the caller
-/// holds the argument. Throws PyError (prefixed with the parameter name where it is a TypeError).
-std::string_view utf8_argument(PyObject* object, const char* name);
+/// holds the argument. Empty with the exception set (prefixed with the parameter name where it
+/// is a TypeError).
+std::optional<std::string_view> utf8_argument(PyObject* object, const char* name);
 
 /// Key bytes taken from any sequence of integers 0..255 except a `str`.
 class KeyBytes {
 public:
-    /// Throws PyError, or an OverflowError for an item outside 0..255.
-    KeyBytes(PyObject* object, const char* name);
+    KeyBytes() = default;
     KeyBytes(const KeyBytes&) = delete;
     KeyBytes& operator=(const KeyBytes&) = delete;
+
+    /// Takes the bytes of `object`; false with the exception set, an OverflowError for an item
+    /// outside 0..255.
+    [[nodiscard]] bool take(PyObject* object, const char* name);
 
     std::span<const std::uint8_t> bytes() const { return bytes_; }
 
 private:
+    enum class ItemsRead { All, NeedProtocol, Refused };
+
     /// Exact lists and tuples of exact ints run no Python code while read, so they are read
-    /// directly; false (nothing taken) when an item needs the general protocol.
-    bool take_exact_int_items(PyObject* object);
-    static std::uint8_t checked_byte(long value);
+    /// directly; NeedProtocol (nothing taken) when an item needs the general protocol.
+    ItemsRead take_exact_int_items(PyObject* object);
+    /// Takes the bytes through the sequence protocol, which may run the caller's code.
+    [[nodiscard]] bool take_items(PyObject* object);
+    [[nodiscard]] static bool checked_byte(long value, std::uint8_t& byte);
 
     // Keys are 32 bytes as a rule: lists and tuples up to this size need no allocation.
     std::array<std::uint8_t, 64> inline_;

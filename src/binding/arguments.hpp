@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstddef>
+#include <optional>
 #include <span>
 #include <string_view>
 
@@ -13,21 +14,27 @@ namespace norvik_auth::binding {
 /// A module function's parameters: all required, each by position or by keyword.
 template <std::size_t N>
 struct Signature {
-    std::string_view full_name;  // "name()", as messages show it
+    // "name()", as messages show it: a C string, which the interpreter's formatting takes as it
+    // is, copied nowhere.
+    const char* full_name;
     std::array<const char*, N> parameters;
 };
 
-/// Fills one borrowed slot per parameter or throws PyError with the binding TypeError.
-void bind_slots(std::string_view full_name, std::span<const char* const> parameters,
-                std::span<PyObject*> slots, PyObject* const* args, Py_ssize_t nargs,
-                PyObject* kwnames);
+/// Fills one borrowed slot per parameter; false with the binding TypeError set.
+[[nodiscard]] bool bind_slots(const char* full_name, std::span<const char* const> parameters,
+                              std::span<PyObject*> slots, PyObject* const* args, Py_ssize_t nargs,
+                              PyObject* kwnames);
 
-/// The call's arguments in parameter order (borrowed; the caller keeps them alive).
+/// The call's arguments in parameter order (borrowed; the caller keeps them alive); empty with
+/// the binding TypeError set.
 template <std::size_t N>
-std::array<PyObject*, N> bind_arguments(const Signature<N>& signature, PyObject* const* args,
-                                        Py_ssize_t nargs, PyObject* kwnames) {
+std::optional<std::array<PyObject*, N>> bind_arguments(const Signature<N>& signature,
+                                                       PyObject* const* args, Py_ssize_t nargs,
+                                                       PyObject* kwnames) {
     std::array<PyObject*, N> slots{};
-    bind_slots(signature.full_name, signature.parameters, slots, args, nargs, kwnames);
+    if (!bind_slots(signature.full_name, signature.parameters, slots, args, nargs, kwnames)) {
+        return std::nullopt;
+    }
     return slots;
 }
 

@@ -1,4 +1,4 @@
-// The boundary every call from Python crosses: C++ exceptions become Python exceptions here.
+// The boundary every call from Python crosses: what escapes a body becomes a Python exception.
 #pragma once
 
 #include <Python.h>
@@ -13,7 +13,6 @@
 
 #include "binding/py_error.hpp"
 #include "binding/py_ref.hpp"
-#include "lib/abort.hpp"
 
 namespace norvik_auth::binding {
 
@@ -26,10 +25,6 @@ inline constexpr std::string_view kUnknownNativeFailure =
 inline void raise_current_exception() {
     try {
         throw;
-    } catch (const PyError&) {
-        // Already pending.
-    } catch (const lib::Abort& abort) {
-        raise_panic(abort.message());
     } catch (const std::bad_alloc&) {
         // Running out of memory is the caller's to handle, not a reason to end its process.
         PyErr_NoMemory();
@@ -38,6 +33,10 @@ inline void raise_current_exception() {
     }
 }
 
+// Failures travel as values: a body returns an empty result with the exception set, and a
+// refusal of the core is set as PanicException where the body meets it. What is left to catch
+// here is the standard library's std::bad_alloc.
+//
 // A thread being ended (pthread_exit, which the runtime calls for daemon threads at exit)
 // unwinds through us as a forced unwind: it must go on, and without the interpreter lock
 // nothing may be reported. The wrappers below are not noexcept for that reason alone; every
@@ -61,7 +60,8 @@ auto run_guarded(Body&& body, OnFailure&& on_failure) -> decltype(body()) {
     }
 }
 
-/// Runs `body` (returning PyRef) for the interpreter: its object, or null with an exception set.
+/// Runs `body` (returning PyRef: its object, or empty with the exception set) for the
+/// interpreter: the object, or null with the exception set.
 template <class Body>
 PyObject* call_wrapper(Body&& body) {
     return run_guarded([&] { return std::forward<Body>(body)().release(); },

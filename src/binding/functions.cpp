@@ -2,6 +2,10 @@
 // back.
 #include "binding/functions.hpp"
 
+#include <optional>
+#include <string_view>
+#include <utility>
+
 #include "binding/argument_conversion.hpp"
 #include "binding/arguments.hpp"
 #include "binding/call_wrapper.hpp"
@@ -20,41 +24,58 @@ constexpr Signature<1> kParseWebappData{"parse_webapp_data()", {"webapp_data"}};
 
 PyRef new_byte_list(const lib::Digest& digest) {
     PyRef list = built(PyList_New(static_cast<Py_ssize_t>(digest.size())));
+    if (!list) return {};
     for (std::size_t i = 0; i < digest.size(); ++i) {
         // Small integers are shared by the interpreter, so this allocates nothing.
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i),
-                        built(PyLong_FromLong(digest[i])).release());
+        PyRef item = built(PyLong_FromLong(digest[i]));
+        if (!item) return {};
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item.release());
     }
     return list;
 }
 
 PyObject* validate_webapp_data(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                PyObject* kwnames) {
-    return call_wrapper([&] {
-        const auto [webapp_data, secret_key] =
-            bind_arguments(kValidateWebappData, args, nargs, kwnames);
+    return call_wrapper([&]() -> PyRef {
+        const auto bound = bind_arguments(kValidateWebappData, args, nargs, kwnames);
+        if (!bound) return {};
+        const auto [webapp_data, secret_key] = *bound;
         // The record is taken first: the key's conversion may run the caller's Python code.
-        const InitDataArgument init_data(webapp_data, "webapp_data");
-        const KeyBytes key(secret_key, "secret_key");
-        const bool matches = signer().signed_with(init_data.record(), key.bytes());
-        return PyRef::borrow(matches ? Py_True : Py_False);
+        InitDataArgument init_data;
+        if (!init_data.take(webapp_data, "webapp_data")) return {};
+        KeyBytes key;
+        if (!key.take(secret_key, "secret_key")) return {};
+        const util::Outcome<bool> matches = signer().signed_with(init_data.record(), key.bytes());
+        if (!matches) return raise_failure(matches.failure());
+        return PyRef::borrow(matches.value() ? Py_True : Py_False);
     });
 }
 
 PyObject* get_secret_key(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call_wrapper([&] {
-        const auto [bot_token] = bind_arguments(kGetSecretKey, args, nargs, kwnames);
-        return new_byte_list(signer().derive_secret_key(utf8_argument(bot_token, "bot_token")));
+    return call_wrapper([&]() -> PyRef {
+        const auto bound = bind_arguments(kGetSecretKey, args, nargs, kwnames);
+        if (!bound) return {};
+        const auto [bot_token] = *bound;
+        const std::optional<std::string_view> token = utf8_argument(bot_token, "bot_token");
+        if (!token) return {};
+        const util::Outcome<lib::Digest> key = signer().derive_secret_key(*token);
+        if (!key) return raise_failure(key.failure());
+        return new_byte_list(key.value());
     });
 }
 
 PyObject* parse_webapp_data(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call_wrapper([&] {
-        const auto [webapp_data] = bind_arguments(kParseWebappData, args, nargs, kwnames);
-        const std::string_view text = utf8_argument(webapp_data, "webapp_data");
+    return call_wrapper([&]() -> PyRef {
+        const auto bound = bind_arguments(kParseWebappData, args, nargs, kwnames);
+        if (!bound) return {};
+        const auto [webapp_data] = *bound;
+        const std::optional<std::string_view> text = utf8_argument(webapp_data, "webapp_data");
+        if (!text) return {};
+        webapp_data::WebAppInitData record;
+        const util::Outcome<void> parsed = lib::parse_init_data(*text, record);
+        if (!parsed) return raise_failure(parsed.failure());
         // The instance is made only for a record that parsed; the record moves into it.
-        return new_record_object<webapp_data::WebAppInitData>(nullptr,
-                                                              lib::parse_init_data(text));
+        return new_record_object<webapp_data::WebAppInitData>(nullptr, std::move(record));
     });
 }
 

@@ -2,7 +2,6 @@
 #include "binding/py_error.hpp"
 
 #include "binding/panic_exception.hpp"
-#include "lib/abort.hpp"
 
 namespace norvik_auth::binding {
 namespace {
@@ -36,8 +35,8 @@ void restore_exception(PyRef exception) {
 }
 
 /// A PanicException raised by code outside the module during one of its host calls: report it
-/// on stderr and carry on as an abort with the same message, so the caller gets a fresh one.
-[[noreturn]] void resume_panic() {
+/// on stderr and fail the call with a fresh one with the same message.
+void resume_panic() {
     PyRef exception = take_exception();
     std::string message = "Unwrapped panic from Python code";
     if (PyRef text = PyRef::steal(PyObject_Str(exception.get()))) {
@@ -52,7 +51,7 @@ void restore_exception(PyRef exception) {
         "norvik_auth: the call is aborted with the same message. Its Python traceback:\n");
     restore_exception(std::move(exception));
     PyErr_PrintEx(0);
-    throw lib::Abort(std::move(message));
+    raise_panic(message);
 }
 
 bool pending_is_panic() {
@@ -62,22 +61,26 @@ bool pending_is_panic() {
 
 }  // namespace
 
-void throw_pending_error() {
+void pass_on_pending_error() {
     if (!PyErr_Occurred()) {
-        throw_error(PyExc_SystemError, "attempted to fetch exception but none was set");
+        set_error(PyExc_SystemError, "attempted to fetch exception but none was set");
+    } else if (pending_is_panic()) {
+        resume_panic();
     }
-    if (pending_is_panic()) resume_panic();
-    throw PyError{};
 }
 
-void drop_pending_error() {
-    if (pending_is_panic()) resume_panic();
+bool drop_pending_error() {
+    if (pending_is_panic()) {
+        resume_panic();
+        return false;
+    }
     PyErr_Clear();
+    return true;
 }
 
-void throw_build_failure() {
+void report_build_failure() {
     if (PyErr_Occurred()) PyErr_Print();
-    throw lib::Abort("Python API call failed");
+    raise_panic("Python API call failed");
 }
 
 void set_error(PyObject* type, std::string_view message) {
@@ -85,7 +88,11 @@ void set_error(PyObject* type, std::string_view message) {
     PyRef text = PyRef::steal(
         PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
     if (!text) return;
-    PyRef instance = PyRef::steal(PyObject_CallOneArg(type, text.get()));
+    set_error(type, text);
+}
+
+void set_error(PyObject* type, const PyRef& message) {
+    PyRef instance = PyRef::steal(PyObject_CallOneArg(type, message.get()));
     if (!instance) return;
     PyErr_SetObject(type, instance.get());
 }
@@ -96,59 +103,61 @@ void raise_panic(std::string_view message) {
     set_error(panic, message);
 }
 
-void throw_error(PyObject* type, std::string_view message) {
-    set_error(type, message);
-    throw PyError{};
+PyRef raise_failure(const util::Failure& failure) {
+    raise_panic(failure.message);
+    return {};
 }
 
-void throw_error(PyObject* type, const PyRef& message) {
-    PyErr_SetObject(type, checked(PyObject_CallOneArg(type, message.get())).get());
-    throw PyError{};
-}
-
-void throw_error_caused_by_pending(PyObject* type, std::string_view message) {
-    if (!PyErr_Occurred()) throw_pending_error();
+void set_error_caused_by_pending(PyObject* type, std::string_view message) {
+    if (!PyErr_Occurred()) {
+        pass_on_pending_error();
+        return;
+    }
     PyRef cause = take_exception();
     set_error(type, message);
     PyRef raised = take_exception();
     PyException_SetCause(raised.get(), cause.release());
     restore_exception(std::move(raised));
-    throw PyError{};
 }
 
-std::optional<std::string> text_attribute(PyObject* object, const char* name) {
+std::optional<std::string> text_attribute(PyObject* object, const char* name,
+                                          std::string_view fallback) {
     const PyRef value = PyRef::steal(PyObject_GetAttrString(object, name));
     Py_ssize_t size = 0;
-    const char* utf8 =
-        value && PyUnicode_Check(value.get()) ? PyUnicode_AsUTF8AndSize(value.get(), &size) : nullptr;
+    const char* utf8 = value && PyUnicode_Check(value.get())
+                           ? PyUnicode_AsUTF8AndSize(value.get(), &size)
+                           : nullptr;
     if (utf8 == nullptr) {
-        drop_pending_error();
-        return std::nullopt;
+        if (!drop_pending_error()) return std::nullopt;
+        return std::string(fallback);
     }
     return std::string(utf8, static_cast<std::size_t>(size));
 }
 
-std::string conversion_error_text(PyObject* object, std::string_view target) {
+std::optional<std::string> conversion_error_text(PyObject* object, std::string_view target) {
     const std::optional<std::string> type_name =
-        text_attribute(reinterpret_cast<PyObject*>(Py_TYPE(object)), "__qualname__");
+        text_attribute(reinterpret_cast<PyObject*>(Py_TYPE(object)), "__qualname__",
+                       "<failed to extract type name>");
+    if (!type_name) return std::nullopt;
     std::string text = "'";
-    text += type_name ? *type_name : "<failed to extract type name>";
+    text += *type_name;
     text += "' object cannot be converted to '";
     text += target;
     text += '\'';
     return text;
 }
 
-void throw_argument_error(const char* name) {
-    if (PyErr_Occurred() != PyExc_TypeError) throw PyError{};  // identity: subclasses pass as is
+void prefix_argument_error(const char* name) {
+    if (PyErr_Occurred() != PyExc_TypeError) return;  // identity: subclasses pass as is
     PyRef original = take_exception();
     PyRef cause = PyRef::steal(PyException_GetCause(original.get()));
     PyRef message = checked(PyUnicode_FromFormat("argument '%s': %S", name, original.get()));
+    if (!message) return;
     PyRef replacement = checked(PyObject_CallOneArg(PyExc_TypeError, message.get()));
+    if (!replacement) return;
     // Only the old exception's cause is carried over; the old exception itself is not attached.
     PyException_SetCause(replacement.get(), cause.release());
     PyErr_SetObject(PyExc_TypeError, replacement.get());
-    throw PyError{};
 }
 
 }  // namespace norvik_auth::binding

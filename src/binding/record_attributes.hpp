@@ -19,7 +19,7 @@ namespace norvik_auth::binding {
 namespace record_attributes_detail {
 
 // Each attribute read converts the stored value anew; nested records are handed out as new
-// instances that share the texts and keep their owner alive.
+// instances that share the texts and keep their owner alive. Empty with the exception set.
 inline PyRef to_python(std::int64_t value, PyObject*) { return built(PyLong_FromLongLong(value)); }
 inline PyRef to_python(std::uint64_t value, PyObject*) {
     return built(PyLong_FromUnsignedLongLong(value));
@@ -49,8 +49,9 @@ PyObject* text_owner_of(PyObject* self) {
 template <class Field>
 PyObject* get_attribute(PyObject* self, void*) {
     using Record = typename Field::Record;
-    return call_wrapper([&] {
-        const SharedRead read(as_record_object<Record>(self)->borrow_count);
+    return call_wrapper([&]() -> PyRef {
+        SharedRead read;
+        if (!read.begin(as_record_object<Record>(self)->borrow_count)) return {};
         return to_python(as_record_object<Record>(self)->record.*Field::member,
                          text_owner_of<Record>(self));
     });
@@ -77,8 +78,9 @@ PyGetSetDef* attribute_table() {
 /// __repr__: the record's one-line text form.
 template <class Record>
 PyObject* record_repr(PyObject* self) {
-    return call_wrapper([&] {
-        const SharedRead read(as_record_object<Record>(self)->borrow_count);
+    return call_wrapper([&]() -> PyRef {
+        SharedRead read;
+        if (!read.begin(as_record_object<Record>(self)->borrow_count)) return {};
         std::string text;
         webapp_data::append_text_value(text, as_record_object<Record>(self)->record);
         return built(

@@ -33,9 +33,9 @@ PyTypeObject*& class_slot(RecordClass which) { return g_classes[static_cast<int>
 PyObject* refuse_new(PyTypeObject* type, PyObject*, PyObject*) {
     return call_wrapper([&]() -> PyRef {
         const std::optional<std::string> name =
-            text_attribute(reinterpret_cast<PyObject*>(type), "__name__");
-        const std::string message = "No constructor defined for " + name.value_or("<unknown>");
-        throw_error(PyExc_TypeError, message);
+            text_attribute(reinterpret_cast<PyObject*>(type), "__name__", "<unknown>");
+        if (name) set_error(PyExc_TypeError, "No constructor defined for " + *name);
+        return {};
     });
 }
 
@@ -50,6 +50,7 @@ void record_dealloc(PyObject* self) {
     });
 }
 
+/// The class, made unless it exists; null with the exception set.
 template <class Record>
 PyTypeObject* get_or_create_class() {
     if (PyTypeObject* existing = class_slot(kWhich<Record>)) return existing;
@@ -72,6 +73,7 @@ PyTypeObject* get_or_create_class() {
         .slots = slots,
     };
     PyRef created = checked(PyType_FromSpec(&spec));
+    if (!created) return nullptr;
     // Creation can run arbitrary code (the collector), so a class may have appeared meanwhile.
     if (PyTypeObject* existing = class_slot(kWhich<Record>)) return existing;
     class_slot(kWhich<Record>) = reinterpret_cast<PyTypeObject*>(created.release());
@@ -90,29 +92,27 @@ const char* record_class_name(RecordClass which) {
 }
 
 PyTypeObject* record_class_for_import(RecordClass which) {
-    try {
-        switch (which) {
-            case RecordClass::User: return get_or_create_class<WebAppUser>();
-            case RecordClass::Chat: return get_or_create_class<WebAppChat>();
-            case RecordClass::InitData: return get_or_create_class<WebAppInitData>();
-        }
-    } catch (const PyError&) {
-        throw_error_caused_by_pending(
+    PyTypeObject* created = nullptr;
+    switch (which) {
+        case RecordClass::User: created = get_or_create_class<WebAppUser>(); break;
+        case RecordClass::Chat: created = get_or_create_class<WebAppChat>(); break;
+        case RecordClass::InitData: created = get_or_create_class<WebAppInitData>(); break;
+    }
+    if (created == nullptr) {
+        set_error_caused_by_pending(
             PyExc_RuntimeError,
             std::string("An error occurred while initializing class ") + record_class_name(which));
     }
-    return nullptr;
+    return created;
 }
 
 template <class Record>
 PyTypeObject* record_class() {
     if (PyTypeObject* existing = class_slot(kWhich<Record>)) return existing;
-    try {
-        return get_or_create_class<Record>();
-    } catch (const PyError&) {
-        PyErr_Print();
-        throw lib::Abort("failed to create type object for " + std::string(Record::kName));
-    }
+    if (PyTypeObject* created = get_or_create_class<Record>()) return created;
+    PyErr_Print();
+    raise_panic("failed to create type object for " + std::string(Record::kName));
+    return nullptr;
 }
 
 template PyTypeObject* record_class<WebAppUser>();

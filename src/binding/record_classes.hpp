@@ -11,7 +11,7 @@ enum class RecordClass { User, Chat, InitData };
 const char* record_class_name(RecordClass which);
 
 /// The class object for the module body, created on first use and kept for the process; a
-/// failure is a RuntimeError "An error occurred while initializing class <name>" (PyError).
+/// failure is null with RuntimeError "An error occurred while initializing class <name>" set.
 PyTypeObject* record_class_for_import(RecordClass which);
 
 }  // namespace norvik_auth::binding

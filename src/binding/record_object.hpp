@@ -28,35 +28,46 @@ RecordObject<Record>* as_record_object(PyObject* self) {
     return reinterpret_cast<RecordObject<Record>*>(self);
 }
 
-/// Counts one reader of an instance for as long as it lives. No operation of the module ever
-/// takes an exclusive hold, so the failure is there for the count's meaning only.
+/// Counts one reader of an instance from begin() for as long as it lives. No operation of the
+/// module ever takes an exclusive hold, so the failure is there for the count's meaning only.
 class SharedRead {
 public:
-    /// Throws PyError (RuntimeError "Already mutably borrowed") on an exclusive hold.
-    explicit SharedRead(Py_ssize_t& borrow_count) : borrow_count_(borrow_count) {
-        if (borrow_count_ == -1) throw_error(PyExc_RuntimeError, "Already mutably borrowed");
-        ++borrow_count_;
-    }
+    SharedRead() = default;
     SharedRead(const SharedRead&) = delete;
     SharedRead& operator=(const SharedRead&) = delete;
-    ~SharedRead() { --borrow_count_; }
+    ~SharedRead() {
+        if (borrow_count_ != nullptr) --*borrow_count_;
+    }
+
+    /// False, with RuntimeError "Already mutably borrowed" set, on an exclusive hold.
+    [[nodiscard]] bool begin(Py_ssize_t& borrow_count) {
+        if (borrow_count == -1) {
+            set_error(PyExc_RuntimeError, "Already mutably borrowed");
+            return false;
+        }
+        ++borrow_count;
+        borrow_count_ = &borrow_count;
+        return true;
+    }
 
 private:
-    Py_ssize_t& borrow_count_;
+    Py_ssize_t* borrow_count_ = nullptr;
 };
 
-/// The class of `Record`'s instances. It was made at import; should it be missing, the call
-/// aborts with "failed to create type object for <name>".
+/// The class of `Record`'s instances. It was made at import; should it be missing, null with
+/// PanicException "failed to create type object for <name>" set.
 template <class Record>
 PyTypeObject* record_class();
 
 /// A new instance whose record is constructed in place from `args`; `text_owner` (may be
-/// null) is kept alive for as long as the instance.
+/// null) is kept alive for as long as the instance. Empty with the exception set.
 template <class Record, class... Args>
 PyRef new_record_object(PyObject* text_owner, Args&&... args) {
     PyTypeObject* type = record_class<Record>();
+    if (type == nullptr) return {};
     // tp_alloc zeroes the memory and takes the reference to the heap type that tp_dealloc drops.
     PyRef object = built(type->tp_alloc(type, 0));
+    if (!object) return {};
     auto* instance = as_record_object<Record>(object.get());
     instance->borrow_count = 0;
     instance->text_owner = PyRef::borrow(text_owner).release();

@@ -5,11 +5,12 @@
 
 namespace norvik_auth::binding {
 
-/// Makes the signer unless it exists; throws PyError with an ImportError naming the cause when
-/// libcrypto cannot supply SHA-256, or std::bad_alloc.
-void start_signer();
+/// Makes the signer unless it exists; false with an ImportError naming the cause set when
+/// libcrypto cannot supply SHA-256. Throws std::bad_alloc when memory runs out.
+[[nodiscard]] bool start_signer();
 
-/// The signer. Calls hold the interpreter lock, which makes them one at a time as it requires.
+/// The signer, once start_signer() made it. Calls hold the interpreter lock, which makes them
+/// one at a time as it requires.
 lib::Signer& signer();
 
 }  // namespace norvik_auth::binding

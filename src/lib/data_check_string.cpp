@@ -66,7 +66,9 @@ bool line_less(const FieldEntry& a, const FieldEntry& b) {
     return left.done() && !right.done();
 }
 
-bool makes_line(const FieldEntry& entry) { return entry.name != "hash" && !entry.value.empty(); }
+bool makes_line(const FieldEntry& entry) {
+    return !entry.value.empty() && !util::same_bytes(entry.name, "hash");
+}
 
 // Up to this many lines are ordered by rank on a key of their first bytes; more by a sort.
 constexpr std::size_t kRankedLines = 16;

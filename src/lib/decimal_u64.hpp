@@ -2,22 +2,18 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string_view>
+
+#include "util/outcome.hpp"
 
 namespace norvik_auth::lib {
 
 /// Why a text is not an unsigned 64-bit decimal number.
 enum class ParseIntErrorKind { Empty, InvalidDigit, PosOverflow };
 
-/// The value, or the reason the text was refused.
-struct DecimalU64 {
-    std::uint64_t value = 0;
-    std::optional<ParseIntErrorKind> error;
-};
-
-/// Reads optional '+' then ASCII digits (leading zeros allowed); the first bad character decides.
-DecimalU64 parse_decimal_u64(std::string_view text);
+/// Reads optional '+' then ASCII digits (leading zeros allowed): the value, or why the text is
+/// none, which the first bad character decides.
+util::Outcome<std::uint64_t, ParseIntErrorKind> parse_decimal_u64(std::string_view text);
 
 /// The detail text of a failure, e.g. "ParseIntError { kind: Empty }".
 std::string_view parse_int_error_text(ParseIntErrorKind kind);

@@ -10,30 +10,32 @@
 namespace norvik_auth::lib {
 namespace {
 
-/// The field a member name stands for, if any.
+/// The field a member name stands for, if any. The names are compared a word at a time, inline
+/// wherever this lands.
 std::optional<Field> field_named(std::string_view name) {
+    using util::same_bytes;
     switch (name.size()) {
         case 4:
-            if (name == "user") return Field::User;
-            if (name == "chat") return Field::Chat;
-            if (name == "hash") return Field::Hash;
+            if (same_bytes(name, "user")) return Field::User;
+            if (same_bytes(name, "chat")) return Field::Chat;
+            if (same_bytes(name, "hash")) return Field::Hash;
             break;
         case 8:
-            if (name == "query_id") return Field::QueryId;
-            if (name == "receiver") return Field::Receiver;
+            if (same_bytes(name, "query_id")) return Field::QueryId;
+            if (same_bytes(name, "receiver")) return Field::Receiver;
             break;
         case 9:
-            if (name == "chat_type") return Field::ChatType;
-            if (name == "auth_date") return Field::AuthDate;
+            if (same_bytes(name, "chat_type")) return Field::ChatType;
+            if (same_bytes(name, "auth_date")) return Field::AuthDate;
             break;
         case 11:
-            if (name == "start_param") return Field::StartParam;
+            if (same_bytes(name, "start_param")) return Field::StartParam;
             break;
         case 13:
-            if (name == "chat_instance") return Field::ChatInstance;
+            if (same_bytes(name, "chat_instance")) return Field::ChatInstance;
             break;
         case 14:
-            if (name == "can_send_after") return Field::CanSendAfter;
+            if (same_bytes(name, "can_send_after")) return Field::CanSendAfter;
             break;
         default:
             break;

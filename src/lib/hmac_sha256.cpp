@@ -10,7 +10,6 @@
 #include <string>
 #include <utility>
 
-#include "lib/abort.hpp"
 #include "util/byte_scan.hpp"
 
 namespace norvik_auth::lib {
@@ -28,11 +27,15 @@ std::string last_crypto_error() {
     return text;
 }
 
-void check(int status) {
-    if (status != 1) {
-        ERR_clear_error();
-        throw Abort("SHA-256 computation failed in libcrypto");
-    }
+/// Whether a libcrypto call succeeded; its error queue is cleared when it did not.
+bool succeeded(int status) {
+    if (status == 1) return true;
+    ERR_clear_error();
+    return false;
+}
+
+[[gnu::cold]] util::Failure computation_failed() {
+    return {"SHA-256 computation failed in libcrypto"};
 }
 
 /// Wipes the key pads however the computation ends, and, when it ends early, the context too:
@@ -61,24 +64,29 @@ private:
 
 }  // namespace
 
-HmacSha256::HmacSha256() {
+util::Outcome<HmacSha256> HmacSha256::create() {
     // libcrypto sets itself up on first use; when that fails (memory), later calls into it may
     // crash instead of failing, so its answer is taken here first.
     if (OPENSSL_init_crypto(0, nullptr) != 1) {
-        throw CryptoUnavailable("libcrypto failed to initialise: " + last_crypto_error());
+        return util::Failure{"libcrypto failed to initialise: " + last_crypto_error()};
     }
+    HmacSha256 hmac;
     // Fetching walks the provider tables under a lock: done once here, never per computation.
-    sha256_ = EVP_MD_fetch(nullptr, "SHA256", nullptr);
-    if (sha256_ == nullptr) {
-        throw CryptoUnavailable("libcrypto does not provide SHA-256: " + last_crypto_error());
+    hmac.sha256_ = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+    if (hmac.sha256_ == nullptr) {
+        return util::Failure{"libcrypto does not provide SHA-256: " + last_crypto_error()};
     }
-    context_ = EVP_MD_CTX_new();
-    if (context_ == nullptr) {
-        EVP_MD_free(sha256_);
+    hmac.context_ = EVP_MD_CTX_new();
+    if (hmac.context_ == nullptr) {
         ERR_clear_error();
         throw std::bad_alloc();
     }
+    return hmac;
 }
+
+HmacSha256::HmacSha256(HmacSha256&& other) noexcept
+    : sha256_(std::exchange(other.sha256_, nullptr)),
+      context_(std::exchange(other.context_, nullptr)) {}
 
 HmacSha256::~HmacSha256() {
     EVP_MD_CTX_free(context_);
@@ -86,12 +94,12 @@ HmacSha256::~HmacSha256() {
 }
 
 /// Hashes the 64-byte pad followed by `message` into `out`.
-void HmacSha256::hash_padded(const std::uint8_t* pad, std::span<const std::uint8_t> message,
+bool HmacSha256::hash_padded(const std::uint8_t* pad, std::span<const std::uint8_t> message,
                              std::uint8_t* out) {
-    check(EVP_DigestInit_ex2(context_, sha256_, nullptr));
-    check(EVP_DigestUpdate(context_, pad, kBlockSize));
-    check(EVP_DigestUpdate(context_, message.data(), message.size()));
-    check(EVP_DigestFinal_ex(context_, out, nullptr));
+    return succeeded(EVP_DigestInit_ex2(context_, sha256_, nullptr)) &&
+           succeeded(EVP_DigestUpdate(context_, pad, kBlockSize)) &&
+           succeeded(EVP_DigestUpdate(context_, message.data(), message.size())) &&
+           succeeded(EVP_DigestFinal_ex(context_, out, nullptr));
 }
 
 HmacSha256::KeyStates::KeyStates(KeyStates&& other) noexcept
@@ -104,13 +112,15 @@ HmacSha256::KeyStates::~KeyStates() {
 
 // RFC 2104: K is the key padded with zeros (or first hashed) to one 64-byte block; the pads are
 // K ^ ipad and K ^ opad.
-void HmacSha256::make_pads(std::span<const std::uint8_t> key, std::uint8_t* inner_pad,
+bool HmacSha256::make_pads(std::span<const std::uint8_t> key, std::uint8_t* inner_pad,
                            std::uint8_t* outer_pad) {
     std::memset(inner_pad, 0, kBlockSize);
     if (key.size() > kBlockSize) {
-        check(EVP_DigestInit_ex2(context_, sha256_, nullptr));
-        check(EVP_DigestUpdate(context_, key.data(), key.size()));
-        check(EVP_DigestFinal_ex(context_, inner_pad, nullptr));
+        if (!succeeded(EVP_DigestInit_ex2(context_, sha256_, nullptr)) ||
+            !succeeded(EVP_DigestUpdate(context_, key.data(), key.size())) ||
+            !succeeded(EVP_DigestFinal_ex(context_, inner_pad, nullptr))) {
+            return false;
+        }
     } else if (!key.empty()) {
         std::memcpy(inner_pad, key.data(), key.size());
     }
@@ -118,14 +128,15 @@ void HmacSha256::make_pads(std::span<const std::uint8_t> key, std::uint8_t* inne
         outer_pad[i] = inner_pad[i] ^ 0x5c;
         inner_pad[i] ^= 0x36;
     }
+    return true;
 }
 
-HmacSha256::KeyStates HmacSha256::key_states(std::span<const std::uint8_t> key) {
+util::Outcome<HmacSha256::KeyStates> HmacSha256::key_states(std::span<const std::uint8_t> key) {
     std::uint8_t pads[2 * kBlockSize] = {};
     std::uint8_t* const inner_pad = pads;
     std::uint8_t* const outer_pad = pads + kBlockSize;
     KeyMaterialGuard guard(context_, pads, sizeof pads);
-    make_pads(key, inner_pad, outer_pad);
+    if (!make_pads(key, inner_pad, outer_pad)) return computation_failed();
     guard.finished();
 
     KeyStates states;
@@ -136,33 +147,36 @@ HmacSha256::KeyStates HmacSha256::key_states(std::span<const std::uint8_t> key) 
                                      std::pair{states.outer_, outer_pad}}) {
         if (EVP_DigestInit_ex2(state, sha256_, nullptr) != 1 ||
             EVP_DigestUpdate(state, pad, kBlockSize) != 1) {
-            throw CryptoUnavailable("libcrypto cannot hash with SHA-256: " + last_crypto_error());
+            return util::Failure{"libcrypto cannot hash with SHA-256: " + last_crypto_error()};
         }
     }
     return states;
 }
 
 /// Continues from a copy of `state` with `message` into `out`.
-void HmacSha256::hash_from(const EVP_MD_CTX* state, std::span<const std::uint8_t> message,
+bool HmacSha256::hash_from(const EVP_MD_CTX* state, std::span<const std::uint8_t> message,
                            std::uint8_t* out) {
-    check(EVP_MD_CTX_copy_ex(context_, state));
-    check(EVP_DigestUpdate(context_, message.data(), message.size()));
-    check(EVP_DigestFinal_ex(context_, out, nullptr));
+    return succeeded(EVP_MD_CTX_copy_ex(context_, state)) &&
+           succeeded(EVP_DigestUpdate(context_, message.data(), message.size())) &&
+           succeeded(EVP_DigestFinal_ex(context_, out, nullptr));
 }
 
-Digest HmacSha256::operator()(const KeyStates& states, std::span<const std::uint8_t> message) {
+util::Outcome<Digest> HmacSha256::operator()(const KeyStates& states,
+                                             std::span<const std::uint8_t> message) {
     Digest inner{};
     KeyMaterialGuard guard(context_, inner.data(), inner.size());
-    hash_from(states.inner_, message, inner.data());
     Digest digest{};
-    hash_from(states.outer_, inner, digest.data());
+    if (!hash_from(states.inner_, message, inner.data()) ||
+        !hash_from(states.outer_, inner, digest.data())) {
+        return computation_failed();
+    }
     guard.finished();
     return digest;
 }
 
 // RFC 2104: H((K ^ opad) || H((K ^ ipad) || message)).
-Digest HmacSha256::operator()(std::span<const std::uint8_t> key,
-                              std::span<const std::uint8_t> message) {
+util::Outcome<Digest> HmacSha256::operator()(std::span<const std::uint8_t> key,
+                                             std::span<const std::uint8_t> message) {
     // The two pads and the inner hash, wiped together whatever happens.
     std::uint8_t material[2 * kBlockSize + std::tuple_size_v<Digest>] = {};
     std::uint8_t* const inner_pad = material;
@@ -171,11 +185,11 @@ Digest HmacSha256::operator()(std::span<const std::uint8_t> key,
                                                                    std::tuple_size_v<Digest>);
     KeyMaterialGuard guard(context_, material, sizeof material);
 
-    make_pads(key, inner_pad, outer_pad);
-
-    hash_padded(inner_pad, message, inner.data());
     Digest digest{};
-    hash_padded(outer_pad, inner, digest.data());
+    if (!make_pads(key, inner_pad, outer_pad) || !hash_padded(inner_pad, message, inner.data()) ||
+        !hash_padded(outer_pad, inner, digest.data())) {
+        return computation_failed();
+    }
     guard.finished();
     return digest;
 }

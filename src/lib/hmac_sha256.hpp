@@ -5,7 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
-#include <stdexcept>
+
+#include "util/outcome.hpp"
 
 // libcrypto's own types, declared here so that its headers stay inside hmac_sha256.cpp.
 struct evp_md_st;
@@ -15,27 +16,23 @@ namespace norvik_auth::lib {
 
 using Digest = std::array<std::uint8_t, 32>;
 
-/// libcrypto cannot supply SHA-256: no provider offers it, or it failed to start. The message
-/// says why, with libcrypto's own reason where it gave one.
-class CryptoUnavailable : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
 /// HMAC-SHA-256 through libcrypto. The algorithm is fetched and the hashing context made once,
-/// when the object is built, so a computation needs neither; no key material stays in the
+/// when the object is made, so a computation needs neither; no key material stays in the
 /// object between computations. One computation at a time: callers serialise.
 class HmacSha256 {
 public:
-    /// Throws CryptoUnavailable, or std::bad_alloc.
-    HmacSha256();
+    /// The engine, or a Failure saying why libcrypto cannot supply SHA-256 (no provider offers
+    /// it, or it failed to start), with libcrypto's own reason where it gave one. Throws
+    /// std::bad_alloc when memory runs out.
+    static util::Outcome<HmacSha256> create();
+    HmacSha256(HmacSha256&& other) noexcept;
+    HmacSha256& operator=(HmacSha256&&) = delete;
     ~HmacSha256();
-    HmacSha256(const HmacSha256&) = delete;
-    HmacSha256& operator=(const HmacSha256&) = delete;
 
-    /// HMAC-SHA-256 of `message` under `key`; any lengths, zero included. Throws Abort when
+    /// HMAC-SHA-256 of `message` under `key`; any lengths, zero included. A Failure when
     /// libcrypto fails on the way (it allocates inside); the object stays usable.
-    Digest operator()(std::span<const std::uint8_t> key, std::span<const std::uint8_t> message);
+    util::Outcome<Digest> operator()(std::span<const std::uint8_t> key,
+                                     std::span<const std::uint8_t> message);
 
     /// The hash states of one key after its inner and outer pads: messages under that key then
     /// cost two blocks fewer each. For keys that are no secret (a constant of the protocol):
@@ -55,19 +52,24 @@ public:
         evp_md_ctx_st* outer_ = nullptr;
     };
 
-    /// Throws CryptoUnavailable when libcrypto refuses, or std::bad_alloc.
-    KeyStates key_states(std::span<const std::uint8_t> key);
+    /// A Failure when libcrypto refuses; throws std::bad_alloc when memory runs out.
+    util::Outcome<KeyStates> key_states(std::span<const std::uint8_t> key);
     /// HMAC-SHA-256 of `message` under the key of `states`; fails as operator() does.
-    Digest operator()(const KeyStates& states, std::span<const std::uint8_t> message);
+    util::Outcome<Digest> operator()(const KeyStates& states,
+                                     std::span<const std::uint8_t> message);
 
 private:
+    HmacSha256() = default;
+
+    // The steps of a computation: false when libcrypto failed at one.
+
     /// Writes the 64-byte inner and outer pads of `key`.
-    void make_pads(std::span<const std::uint8_t> key, std::uint8_t* inner_pad,
-                   std::uint8_t* outer_pad);
-    void hash_padded(const std::uint8_t* pad, std::span<const std::uint8_t> message,
-                     std::uint8_t* out);
-    void hash_from(const evp_md_ctx_st* state, std::span<const std::uint8_t> message,
-                   std::uint8_t* out);
+    [[nodiscard]] bool make_pads(std::span<const std::uint8_t> key, std::uint8_t* inner_pad,
+                                 std::uint8_t* outer_pad);
+    [[nodiscard]] bool hash_padded(const std::uint8_t* pad, std::span<const std::uint8_t> message,
+                                   std::uint8_t* out);
+    [[nodiscard]] bool hash_from(const evp_md_ctx_st* state,
+                                 std::span<const std::uint8_t> message, std::uint8_t* out);
 
     evp_md_st* sha256_ = nullptr;
     evp_md_ctx_st* context_ = nullptr;

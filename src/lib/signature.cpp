@@ -91,24 +91,33 @@ bool hex_compare_sse2(const Digest& digest, const char* hash) {
 
 }  // namespace kernels
 
-Signer::Signer() : derivation_key_(hmac_.key_states(bytes_of(kDerivationKey))) {}
+util::Outcome<Signer> Signer::create() {
+    util::Outcome<HmacSha256> hmac = HmacSha256::create();
+    if (!hmac) return std::move(hmac).failure();
+    util::Outcome<HmacSha256::KeyStates> derivation_key =
+        hmac.value().key_states(bytes_of(kDerivationKey));
+    if (!derivation_key) return std::move(derivation_key).failure();
+    return Signer(std::move(hmac).value(), std::move(derivation_key).value());
+}
 
-Digest Signer::derive_secret_key(std::string_view bot_token) {
+util::Outcome<Digest> Signer::derive_secret_key(std::string_view bot_token) {
     return hmac_(derivation_key_, bytes_of(bot_token));
 }
 
-bool Signer::signature_matches(std::string_view data_check_string, std::string_view hash,
-                               std::span<const std::uint8_t> key) {
-    const Digest expected = hmac_(key, bytes_of(data_check_string));
+util::Outcome<bool> Signer::signature_matches(std::string_view data_check_string,
+                                              std::string_view hash,
+                                              std::span<const std::uint8_t> key) {
+    const util::Outcome<Digest> expected = hmac_(key, bytes_of(data_check_string));
+    if (!expected) return expected.failure();
     // The length is public (always 64); the bytes are compared without an early exit so the
     // time taken does not tell an attacker how much of a forged signature was right.
-    return hash.size() == kHexSignatureSize && kHexCompare(expected, hash.data());
+    return hash.size() == kHexSignatureSize && kHexCompare(expected.value(), hash.data());
 }
 
-bool Signer::signed_with(const webapp_data::WebAppInitData& init_data,
-                         std::span<const std::uint8_t> key) {
-    return init_data.data_check_string_unambiguous &&
-           signature_matches(init_data.data_check_string, init_data.hash, key);
+util::Outcome<bool> Signer::signed_with(const webapp_data::WebAppInitData& init_data,
+                                        std::span<const std::uint8_t> key) {
+    if (!init_data.data_check_string_unambiguous) return false;
+    return signature_matches(init_data.data_check_string, init_data.hash, key);
 }
 
 }  // namespace norvik_auth::lib

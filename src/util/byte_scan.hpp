@@ -31,8 +31,9 @@ inline std::uint64_t bytes_equal(std::uint64_t word, unsigned char byte) {
 }
 
 /// Whether `a` and `b` hold the same bytes. Short texts (names, mostly) are compared as two
-/// overlapping words each, without a call.
-inline bool same_bytes(std::string_view a, std::string_view b) {
+/// overlapping words each, without a call: inlined even into the largest callers, where the
+/// compiler would otherwise call it.
+[[gnu::always_inline]] inline bool same_bytes(std::string_view a, std::string_view b) {
     const std::size_t size = a.size();
     if (size != b.size()) return false;
     if (size > 16) return std::memcmp(a.data(), b.data(), size) == 0;

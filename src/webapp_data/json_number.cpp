@@ -26,28 +26,30 @@ std::string_view take_digits(JsonReader& reader) {
 // a number missing its digits anywhere else. The position is the end of the text either way.
 
 /// The integer part: one '0', or a digit 1-9 and more digits. The first digit is not taken yet.
-std::string_view take_integer_part(JsonReader& reader, Syntax cut_off) {
+bool take_integer_part(JsonReader& reader, Syntax cut_off, std::string_view& part) {
     const std::string_view rest = reader.rest();
     const int first = reader.next();
-    if (first == JsonReader::kEnd) throw reader.error(cut_off);
-    if (!is_digit(first)) throw reader.error(Syntax::InvalidNumber);
+    if (first == JsonReader::kEnd) return reader.error(cut_off);
+    if (!is_digit(first)) return reader.error(Syntax::InvalidNumber);
     if (first == '0') {
         // Only one leading zero.
-        if (is_digit(reader.peek())) throw reader.peek_error(Syntax::InvalidNumber);
-        return rest.substr(0, 1);
+        if (is_digit(reader.peek())) return reader.peek_error(Syntax::InvalidNumber);
+        part = rest.substr(0, 1);
+        return true;
     }
-    return rest.substr(0, 1 + take_digits(reader).size());
+    part = rest.substr(0, 1 + take_digits(reader).size());
+    return true;
 }
 
 /// After '.' was seen (not taken): the fraction's digits, at least one.
-std::string_view take_fraction(JsonReader& reader, Syntax cut_off) {
+bool take_fraction(JsonReader& reader, Syntax cut_off, std::string_view& digits) {
     reader.eat();
-    const std::string_view digits = take_digits(reader);
+    digits = take_digits(reader);
     if (digits.empty()) {
-        throw reader.peek_error(reader.peek() == JsonReader::kEnd ? cut_off
-                                                                  : Syntax::InvalidNumber);
+        return reader.peek_error(reader.peek() == JsonReader::kEnd ? cut_off
+                                                                   : Syntax::InvalidNumber);
     }
-    return digits;
+    return true;
 }
 
 /// An exponent as taken: its sign and value, unless its digits exceeded 32 bits.
@@ -59,27 +61,26 @@ struct Exponent {
 
 /// After 'e' or 'E' was seen (not taken): the optional sign and at least one digit. Stops just
 /// past the digit that makes the value exceed 32 bits, if one does.
-Exponent take_exponent(JsonReader& reader, Syntax cut_off) {
+bool take_exponent(JsonReader& reader, Syntax cut_off, Exponent& exponent) {
     reader.eat();
-    Exponent exponent;
     const int sign = reader.peek();
     if (sign == '+' || sign == '-') {
         reader.eat();
         exponent.negative = sign == '-';
     }
     const int first = reader.next();
-    if (first == JsonReader::kEnd) throw reader.error(cut_off);
-    if (!is_digit(first)) throw reader.error(Syntax::InvalidNumber);
+    if (first == JsonReader::kEnd) return reader.error(cut_off);
+    if (!is_digit(first)) return reader.error(Syntax::InvalidNumber);
     std::int64_t value = first - '0';
     while (is_digit(reader.peek())) {
         value = value * 10 + (reader.next() - '0');
         if (value > std::numeric_limits<std::int32_t>::max()) {
             exponent.overflowed = true;
-            return exponent;
+            return true;
         }
     }
     exponent.value = static_cast<std::int32_t>(value);
-    return exponent;
+    return true;
 }
 
 /// The value of the digits if it fits 64 bits.
@@ -151,67 +152,85 @@ JsonNumber floating(double value) {
 
 }  // namespace
 
-std::string JsonNumber::description() const {
+void JsonNumber::append_description(std::string& out) const {
     switch (kind) {
-        case Kind::Unsigned: return "integer `" + std::to_string(unsigned_value) + "`";
-        case Kind::Negative: return "integer `" + std::to_string(negative_value) + "`";
-        case Kind::Float: break;
+        case Kind::Unsigned:
+            out += "integer `";
+            out += std::to_string(unsigned_value);
+            break;
+        case Kind::Negative:
+            out += "integer `";
+            out += std::to_string(negative_value);
+            break;
+        case Kind::Float:
+            out += "floating point `";
+            out += plain_decimal(float_value);
+            break;
     }
-    return "floating point `" + plain_decimal(float_value) + "`";
+    out += '`';
 }
 
-JsonNumber parse_number(JsonReader& reader, bool positive) {
+bool parse_number(JsonReader& reader, bool positive, JsonNumber& number) {
     const char* const token = reader.rest().data() - (positive ? 0 : 1);
     constexpr Syntax kCutOff = Syntax::EofWhileParsingValue;
-    const std::string_view integer = take_integer_part(reader, kCutOff);
+    std::string_view integer;
+    if (!take_integer_part(reader, kCutOff, integer)) return false;
     std::string_view fraction;
-    if (reader.peek() == '.') fraction = take_fraction(reader, kCutOff);
+    if (reader.peek() == '.' && !take_fraction(reader, kCutOff, fraction)) return false;
     Exponent exponent;
     const bool has_exponent = reader.peek() == 'e' || reader.peek() == 'E';
-    if (has_exponent) exponent = take_exponent(reader, kCutOff);
+    if (has_exponent && !take_exponent(reader, kCutOff, exponent)) return false;
     if (exponent.overflowed) {
         // Such an exponent fails where it got there when it would make a nonzero value larger;
         // otherwise the value is zero.
         if (!exponent.negative && !(all_zero(integer) && all_zero(fraction))) {
-            throw reader.error(Syntax::NumberOutOfRange);
+            return reader.error(Syntax::NumberOutOfRange);
         }
         take_digits(reader);
-        return floating(positive ? 0.0 : -0.0);
+        number = floating(positive ? 0.0 : -0.0);
+        return true;
     }
 
     std::uint64_t magnitude = 0;
     if (fraction.empty() && !has_exponent && to_u64(integer, magnitude)) {
         if (positive) {
-            JsonNumber number{JsonNumber::Kind::Unsigned};
+            number = JsonNumber{JsonNumber::Kind::Unsigned};
             number.unsigned_value = magnitude;
-            return number;
+            return true;
         }
         // Negation that does not fit (and -0) reads as floating point.
         const auto negated = static_cast<std::int64_t>(0 - magnitude);
-        if (negated >= 0) return floating(-static_cast<double>(magnitude));
-        JsonNumber number{JsonNumber::Kind::Negative};
+        if (negated >= 0) {
+            number = floating(-static_cast<double>(magnitude));
+            return true;
+        }
+        number = JsonNumber{JsonNumber::Kind::Negative};
         number.negative_value = negated;
-        return number;
+        return true;
     }
 
     // Correctly rounded; JSON's number grammar is a subset of what from_chars reads.
     double value = 0.0;
     const auto result = std::from_chars(token, reader.rest().data(), value);
     if (result.ec == std::errc::result_out_of_range) {
-        if (too_large(integer, fraction, exponent)) throw reader.error(Syntax::NumberOutOfRange);
-        return floating(positive ? 0.0 : -0.0);
+        if (too_large(integer, fraction, exponent)) return reader.error(Syntax::NumberOutOfRange);
+        value = positive ? 0.0 : -0.0;
     }
-    return floating(value);
+    number = floating(value);
+    return true;
 }
 
-void skip_number(JsonReader& reader) {
+bool skip_number(JsonReader& reader) {
     constexpr Syntax kCutOff = Syntax::InvalidNumber;
-    take_integer_part(reader, kCutOff);
-    if (reader.peek() == '.') take_fraction(reader, kCutOff);
+    std::string_view part;
+    if (!take_integer_part(reader, kCutOff, part)) return false;
+    if (reader.peek() == '.' && !take_fraction(reader, kCutOff, part)) return false;
     if (reader.peek() == 'e' || reader.peek() == 'E') {
-        take_exponent(reader, kCutOff);
+        Exponent exponent;
+        if (!take_exponent(reader, kCutOff, exponent)) return false;
         take_digits(reader);  // whatever digits an overflowing exponent left
     }
+    return true;
 }
 
 }  // namespace norvik_auth::webapp_data

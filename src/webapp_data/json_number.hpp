@@ -16,16 +16,16 @@ struct JsonNumber {
     std::int64_t negative_value = 0;
     double float_value = 0.0;
 
-    /// "integer `5`", "integer `-5`" or "floating point `1.5`".
-    std::string description() const;
+    /// Appends "integer `5`", "integer `-5`" or "floating point `1.5`".
+    void append_description(std::string& out) const;
 };
 
-/// After an optional '-' was taken (`positive` false then): a number starting at a digit, or a
-/// failure. A magnitude too large for a double fails with "number out of range"; one too small
-/// reads as zero.
-JsonNumber parse_number(JsonReader& reader, bool positive);
+/// After an optional '-' was taken (`positive` false then): reads a number starting at a digit
+/// into `number`. A magnitude too large for a double fails with "number out of range"; one too
+/// small reads as zero.
+[[nodiscard]] bool parse_number(JsonReader& reader, bool positive, JsonNumber& number);
 
 /// Takes a number (after an optional '-'), checking only its grammar.
-void skip_number(JsonReader& reader);
+[[nodiscard]] bool skip_number(JsonReader& reader);
 
 }  // namespace norvik_auth::webapp_data

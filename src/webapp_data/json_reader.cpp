@@ -1,7 +1,7 @@
 // A byte cursor over one complete JSON text, and where its failures point.
 #include "webapp_data/json_reader.hpp"
 
-#include <algorithm>
+#include <cstring>
 
 namespace norvik_auth::webapp_data {
 
@@ -45,27 +45,41 @@ void JsonReader::find_stops(std::size_t block) {
 }
 
 // Line and column are only computed here, on failure, so the success path never counts lines.
-JsonError JsonReader::error_at(std::size_t offset, std::string_view text) const {
-    const std::string_view before = text_.substr(0, offset);
-    const std::size_t last_feed = before.rfind('\n');
-    const std::size_t line_start = last_feed == std::string_view::npos ? 0 : last_feed + 1;
-    const std::size_t line =
-        1 + static_cast<std::size_t>(std::count(before.begin(), before.begin() + line_start, '\n'));
-    return JsonError(std::string(text), line, offset - line_start);
+// Line feeds are rare in JSON members: each is found by memchr, which a text without one
+// passes in a single call.
+JsonReader::Position JsonReader::position_of(std::size_t offset) const {
+    std::size_t line = 1;
+    std::size_t line_start = 0;
+    while (line_start < offset) {
+        const void* const feed = std::memchr(text_.data() + line_start, '\n', offset - line_start);
+        if (feed == nullptr) break;
+        ++line;
+        line_start = static_cast<std::size_t>(static_cast<const char*>(feed) - text_.data()) + 1;
+    }
+    return {line, offset - line_start};
 }
 
-JsonError JsonReader::peek_error(std::string_view text) const {
-    return error_at(std::min(text_.size(), index_ + 1), text);
+bool JsonReader::fail_at(std::size_t offset, std::string_view fixed_message) {
+    const Position at = position_of(offset);
+    failure_ = JsonError(fixed_message, at.line, at.column);
+    return false;
 }
 
-void expect_ident(JsonReader& reader, std::string_view rest) {
+bool JsonReader::fail_at(std::size_t offset, std::string&& message) {
+    const Position at = position_of(offset);
+    failure_ = JsonError(std::move(message), at.line, at.column);
+    return false;
+}
+
+bool expect_ident(JsonReader& reader, std::string_view rest) {
     for (const char expected : rest) {
         const int c = reader.next();
-        if (c == JsonReader::kEnd) throw reader.error(Syntax::EofWhileParsingValue);
+        if (c == JsonReader::kEnd) return reader.error(Syntax::EofWhileParsingValue);
         if (c != static_cast<unsigned char>(expected)) {
-            throw reader.error(Syntax::ExpectedSomeIdent);
+            return reader.error(Syntax::ExpectedSomeIdent);
         }
     }
+    return true;
 }
 
 }  // namespace norvik_auth::webapp_data

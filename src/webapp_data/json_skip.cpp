@@ -8,7 +8,7 @@
 
 namespace norvik_auth::webapp_data {
 
-void skip_value(JsonReader& reader) {
+bool skip_value(JsonReader& reader) {
     // Brackets opened and not yet closed, outermost first; the innermost is held in `enclosing`.
     std::vector<char> open;
     char enclosing = 0;
@@ -16,12 +16,27 @@ void skip_value(JsonReader& reader) {
         const int c = reader.skip_whitespace();
         char frame = 0;
         switch (c) {
-            case JsonReader::kEnd: throw reader.peek_error(Syntax::EofWhileParsingValue);
-            case 'n': reader.eat(); expect_ident(reader, "ull"); break;
-            case 't': reader.eat(); expect_ident(reader, "rue"); break;
-            case 'f': reader.eat(); expect_ident(reader, "alse"); break;
-            case '-': reader.eat(); skip_number(reader); break;
-            case '"': reader.eat(); skip_string(reader); break;
+            case JsonReader::kEnd: return reader.peek_error(Syntax::EofWhileParsingValue);
+            case 'n':
+                reader.eat();
+                if (!expect_ident(reader, "ull")) return false;
+                break;
+            case 't':
+                reader.eat();
+                if (!expect_ident(reader, "rue")) return false;
+                break;
+            case 'f':
+                reader.eat();
+                if (!expect_ident(reader, "alse")) return false;
+                break;
+            case '-':
+                reader.eat();
+                if (!skip_number(reader)) return false;
+                break;
+            case '"':
+                reader.eat();
+                if (!skip_string(reader)) return false;
+                break;
             case '[':
             case '{':
                 if (enclosing != 0) open.push_back(enclosing);
@@ -31,10 +46,10 @@ void skip_value(JsonReader& reader) {
                 break;
             default:
                 if (c >= '0' && c <= '9') {
-                    skip_number(reader);
+                    if (!skip_number(reader)) return false;
                     break;
                 }
-                throw reader.peek_error(Syntax::ExpectedSomeValue);
+                return reader.peek_error(Syntax::ExpectedSomeValue);
         }
 
         // After a scalar, or right after an opening bracket: what follows in the enclosing frame.
@@ -47,7 +62,7 @@ void skip_value(JsonReader& reader) {
                 frame = open.back();
                 open.pop_back();
             } else {
-                return;
+                return true;
             }
             accept_comma = true;
         }
@@ -61,17 +76,17 @@ void skip_value(JsonReader& reader) {
             const bool closes = (next == ']' && frame == '[') || (next == '}' && frame == '{');
             if (!closes) {
                 if (next == JsonReader::kEnd) {
-                    throw reader.peek_error(frame == '[' ? Syntax::EofWhileParsingList
-                                                 : Syntax::EofWhileParsingObject);
+                    return reader.peek_error(frame == '[' ? Syntax::EofWhileParsingList
+                                                          : Syntax::EofWhileParsingObject);
                 }
                 if (accept_comma) {
-                    throw reader.peek_error(frame == '[' ? Syntax::ExpectedListCommaOrEnd
-                                                  : Syntax::ExpectedObjectCommaOrEnd);
+                    return reader.peek_error(frame == '[' ? Syntax::ExpectedListCommaOrEnd
+                                                          : Syntax::ExpectedObjectCommaOrEnd);
                 }
                 break;
             }
             reader.eat();
-            if (open.empty()) return;
+            if (open.empty()) return true;
             frame = open.back();
             open.pop_back();
             accept_comma = true;
@@ -79,13 +94,13 @@ void skip_value(JsonReader& reader) {
 
         if (frame == '{') {
             const int quote = reader.skip_whitespace();
-            if (quote == JsonReader::kEnd) throw reader.peek_error(Syntax::EofWhileParsingObject);
-            if (quote != '"') throw reader.peek_error(Syntax::KeyMustBeAString);
+            if (quote == JsonReader::kEnd) return reader.peek_error(Syntax::EofWhileParsingObject);
+            if (quote != '"') return reader.peek_error(Syntax::KeyMustBeAString);
             reader.eat();
-            skip_string(reader);
+            if (!skip_string(reader)) return false;
             const int colon = reader.skip_whitespace();
-            if (colon == JsonReader::kEnd) throw reader.peek_error(Syntax::EofWhileParsingObject);
-            if (colon != ':') throw reader.peek_error(Syntax::ExpectedColon);
+            if (colon == JsonReader::kEnd) return reader.peek_error(Syntax::EofWhileParsingObject);
+            if (colon != ':') return reader.peek_error(Syntax::ExpectedColon);
             reader.eat();
         }
         enclosing = frame;

@@ -6,6 +6,6 @@
 namespace norvik_auth::webapp_data {
 
 /// Takes one value of any type and depth, with a bracket stack of its own (never recursion).
-void skip_value(JsonReader& reader);
+[[nodiscard]] bool skip_value(JsonReader& reader);
 
 }  // namespace norvik_auth::webapp_data

@@ -24,18 +24,19 @@ void take_plain_run(JsonReader& reader, std::string* out) {
 
 // Fewer than four bytes left means the text ended inside the escape, whatever they are;
 // otherwise the first byte that is no hex digit is the failure, pointed at just past it.
-std::uint16_t take_hex_escape(JsonReader& reader) {
+bool take_hex_escape(JsonReader& reader, std::uint16_t& unit) {
     if (reader.rest().size() < 4) {
         reader.advance(reader.rest().size());
-        throw reader.error(Syntax::EofWhileParsingString);
+        return reader.error(Syntax::EofWhileParsingString);
     }
     std::uint32_t value = 0;
     for (int i = 0; i < 4; ++i) {
         const int digit = hex_value(reader.next());
-        if (digit < 0) throw reader.error(Syntax::InvalidEscape);
+        if (digit < 0) return reader.error(Syntax::InvalidEscape);
         value = (value << 4) | static_cast<std::uint32_t>(digit);
     }
-    return static_cast<std::uint16_t>(value);
+    unit = static_cast<std::uint16_t>(value);
+    return true;
 }
 
 void append_code_point(std::string& out, char32_t code_point) {
@@ -45,34 +46,37 @@ void append_code_point(std::string& out, char32_t code_point) {
 
 // A leading surrogate must be followed at once by an escaped trailing one; the pair is one
 // code point. Texts are always valid UTF-8, so a lone surrogate is refused.
-void take_unicode_escape(JsonReader& reader, std::string& out) {
-    const std::uint16_t first = take_hex_escape(reader);
+bool take_unicode_escape(JsonReader& reader, std::string& out) {
+    std::uint16_t first = 0;
+    if (!take_hex_escape(reader, first)) return false;
     if (first >= 0xDC00 && first <= 0xDFFF) {
-        throw reader.error(Syntax::LoneLeadingSurrogateInHexEscape);
+        return reader.error(Syntax::LoneLeadingSurrogateInHexEscape);
     }
     if (first < 0xD800 || first > 0xDBFF) {
         append_code_point(out, first);
-        return;
+        return true;
     }
     for (const char expected : {'\\', 'u'}) {
         const int c = reader.next();
-        if (c == JsonReader::kEnd) throw reader.error(Syntax::EofWhileParsingString);
-        if (c != expected) throw reader.error(Syntax::UnexpectedEndOfHexEscape);
+        if (c == JsonReader::kEnd) return reader.error(Syntax::EofWhileParsingString);
+        if (c != expected) return reader.error(Syntax::UnexpectedEndOfHexEscape);
     }
-    const std::uint16_t second = take_hex_escape(reader);
+    std::uint16_t second = 0;
+    if (!take_hex_escape(reader, second)) return false;
     if (second < 0xDC00 || second > 0xDFFF) {
-        throw reader.error(Syntax::LoneLeadingSurrogateInHexEscape);
+        return reader.error(Syntax::LoneLeadingSurrogateInHexEscape);
     }
     append_code_point(out, 0x10000 + ((static_cast<char32_t>(first - 0xD800) << 10) |
                                       static_cast<char32_t>(second - 0xDC00)));
+    return true;
 }
 
 /// After a backslash was taken: the escape, unescaped into `out`, or only checked when null.
-void take_escape(JsonReader& reader, std::string* out) {
+bool take_escape(JsonReader& reader, std::string* out) {
     const int c = reader.next();
     char unescaped;
     switch (c) {
-        case JsonReader::kEnd: throw reader.error(Syntax::EofWhileParsingString);
+        case JsonReader::kEnd: return reader.error(Syntax::EofWhileParsingString);
         case '"': unescaped = '"'; break;
         case '\\': unescaped = '\\'; break;
         case '/': unescaped = '/'; break;
@@ -81,53 +85,46 @@ void take_escape(JsonReader& reader, std::string* out) {
         case 'n': unescaped = '\n'; break;
         case 'r': unescaped = '\r'; break;
         case 't': unescaped = '\t'; break;
-        case 'u':
-            if (out != nullptr) {
-                take_unicode_escape(reader, *out);
-            } else {
-                take_hex_escape(reader);
-            }
-            return;
-        default: throw reader.error(Syntax::InvalidEscape);
+        case 'u': {
+            if (out != nullptr) return take_unicode_escape(reader, *out);
+            std::uint16_t unit = 0;
+            return take_hex_escape(reader, unit);
+        }
+        default: return reader.error(Syntax::InvalidEscape);
     }
     if (out != nullptr) *out += unescaped;
+    return true;
 }
 
 /// Takes the rest of a string up to and including its closing quote; `out` as for take_escape.
-void take_string(JsonReader& reader, std::string* out) {
+bool take_string(JsonReader& reader, std::string* out) {
     for (;;) {
         take_plain_run(reader, out);
         const int c = reader.peek();
-        if (c == JsonReader::kEnd) throw reader.error(Syntax::EofWhileParsingString);
+        if (c == JsonReader::kEnd) return reader.error(Syntax::EofWhileParsingString);
         if (c == '"') {
             reader.eat();
-            return;
+            return true;
         }
         // Unescaping reports a control character past it; skipping, at its own offset.
         if (c != '\\') {
             if (out != nullptr) reader.eat();
-            throw reader.error(Syntax::ControlCharacterWhileParsingString);
+            return reader.error(Syntax::ControlCharacterWhileParsingString);
         }
         reader.eat();
-        take_escape(reader, out);
+        if (!take_escape(reader, out)) return false;
     }
 }
 
 }  // namespace
 
-std::string_view parse_string(JsonReader& reader, std::string& scratch) {
-    // Strings without escapes (nearly all member names) are viewed in place.
-    const std::size_t length = reader.plain_run_length();
-    const std::string_view rest = reader.rest();
-    if (length < rest.size() && rest[length] == '"') {
-        reader.advance(length + 1);
-        return rest.substr(0, length);
-    }
+bool parse_escaped_string(JsonReader& reader, std::string& scratch, std::string_view& text) {
     scratch.clear();
-    take_string(reader, &scratch);
-    return scratch;
+    if (!take_string(reader, &scratch)) return false;
+    text = scratch;
+    return true;
 }
 
-void skip_string(JsonReader& reader) { take_string(reader, nullptr); }
+bool skip_string(JsonReader& reader) { return take_string(reader, nullptr); }
 
 }  // namespace norvik_auth::webapp_data

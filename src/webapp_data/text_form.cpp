@@ -52,7 +52,7 @@ void append_decimal(std::string& out, Integer value) {
 }  // namespace
 
 void append_quoted(std::string& out, std::string_view text) {
-    out.reserve(out.size() + text.size() + 2);
+    if (out.capacity() - out.size() < text.size() + 2) out.reserve(out.size() + text.size() + 2);
     out += '"';
     const auto* const begin = reinterpret_cast<const unsigned char*>(text.data());
     const auto* const end = begin + text.size();

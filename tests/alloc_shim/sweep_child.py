@@ -10,6 +10,7 @@ libcrypto before the call: hashlib would fetch SHA-256 ahead of the module.
 """
 
 import ctypes
+import functools
 import json
 import os
 import signal
@@ -55,29 +56,49 @@ calls = {
     "validate-list-key": lambda: norvik_auth.validate_webapp_data(init_data, key_list),
     "validate-bytes-key": lambda: norvik_auth.validate_webapp_data(init_data, bytes(key_list)),
     "verify": lambda: type(verifier.verify(query)).__name__,  # reading the record could fail
+    # Called straight from the frame that catches it: see armed_then_next.
+    "refuse": functools.partial(norvik_auth.parse_webapp_data, CASE.get("refused", "")),
 }
+# A refusal's right answer is its exception, written as outcome_of writes it.
 expected = {"get_secret_key": key_list, "parse": CASE["parse_repr"], "validate-list-key": True,
-            "validate-bytes-key": True, "verify": "WebAppInitData"}
+            "validate-bytes-key": True, "verify": "WebAppInitData",
+            "refuse": f"PanicException: {CASE.get('refusal')}"}
 if CASE["call"] == "verify":  # the companion hashes with hashlib: only after a warm start
     from norvik_auth_extras import Verifier
     verifier = Verifier(secret_key=bytes(key_list), max_age=None)
 call, wanted = calls[CASE["call"]], expected[CASE["call"]]
 # Parsing computes no digest, so taking the record first leaves libcrypto untouched.
 init_data = norvik_auth.parse_webapp_data(query) if CASE["call"].startswith("validate") else None
-if CASE["warm"]:
-    # The process has hashed before: what is left to fail is the thread's or the call's own.
-    assert norvik_auth.get_secret_key(CASE["token"]) == key_list
-    assert norvik_auth.validate_webapp_data(norvik_auth.parse_webapp_data(query), key_list) is True
-    call()
 
 
 def outcome_of(result_or_error) -> str:
     if isinstance(result_or_error, BaseException):
-        return f"{type(result_or_error).__name__}: {result_or_error}"
+        outcome = f"{type(result_or_error).__name__}: {result_or_error}"
+        return "right" if outcome == wanted else outcome
     return "right" if result_or_error == wanted else f"wrong: {result_or_error!r}"
 
 
+def result_of_call():
+    try:
+        return call()
+    except BaseException as error:  # noqa: BLE001 - PanicException derives from BaseException
+        return error
+
+
+if CASE["warm"]:
+    # The process has hashed (and refused) before: what is left to fail is the thread's or the
+    # call's own.
+    assert norvik_auth.get_secret_key(CASE["token"]) == key_list
+    assert norvik_auth.validate_webapp_data(norvik_auth.parse_webapp_data(query), key_list) is True
+    assert outcome_of(result_of_call()) == "right"
+
+
 def armed_then_next(n: int, record: dict) -> None:
+    # An exception passing through a Python frame makes the frame's object first, if it has
+    # none, and CPython 3.11 loses the exception when that allocation fails ("error return
+    # without exception set"), whoever raised it. This frame's object is made before arming,
+    # and a refusal comes straight here, so that every allocation swept is the call's own.
+    sys._getframe()
     shim.failing_alloc_arm(n)
     try:
         result = call()
@@ -85,11 +106,7 @@ def armed_then_next(n: int, record: dict) -> None:
         result = error
     record["triggered"] = bool(shim.failing_alloc_disarm())
     record["armed"] = outcome_of(result)
-    try:
-        result = call()
-    except BaseException as error:  # noqa: BLE001
-        result = error
-    record["next"] = outcome_of(result)
+    record["next"] = outcome_of(result_of_call())
 
 
 def run_forked(n: int, stderr_path: str) -> None:
