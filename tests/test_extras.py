@@ -116,6 +116,9 @@ def test_refusals_in_order(data, settings, reason):
     copy = pickle.loads(pickle.dumps(error))
     assert (type(copy), copy.reason, copy.detail, str(copy), copy.init_data) == (
         type(error), error.reason, error.detail, str(error), None)
+    # verify makes its errors without calling the class: the same state as a call gives.
+    made = type(error)(error.detail, init_data=error.init_data)
+    assert (error.args, vars(error)) == (made.args, vars(made))
 
 
 @pytest.mark.parametrize("reason, name, text", [(r, *v) for r, v in CLASSES.items()])
