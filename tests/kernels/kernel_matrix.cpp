@@ -21,7 +21,9 @@
 #include <variant>
 #include <vector>
 
+#include "lib/hmac_sha256.hpp"
 #include "lib/kernels.hpp"
+#include "lib/sha256.hpp"
 
 namespace {
 
@@ -385,6 +387,59 @@ std::string check(const SeparatorCountEntry& kernel, const Options& options) {
             const Placed placed(text, size % kBlock);
             failure = judge(placed.view());
             if (!failure.empty()) failure += " (size " + std::to_string(size) + ")";
+        }
+    }
+    return failure;
+}
+
+std::span<const std::uint8_t> bytes_of(std::string_view text) {
+    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+/// The digest, and HMAC under the input's first third as the key, of every input of the
+/// matrix, of long random messages, and the block functions alone from random states, each
+/// against the reference.
+std::string check(const Sha256Entry& kernel, const Options& options) {
+    const auto judge = [&](std::string_view text) -> std::string {
+        const std::span<const std::uint8_t> bytes = bytes_of(text);
+        if (sha256(bytes, kernel.run) != sha256(bytes, kernel.reference)) return "digest differs";
+        const auto key = bytes.first(bytes.size() / 3);
+        const auto message = bytes.subspan(bytes.size() / 3);
+        if (hmac_sha256(key, message, kernel.run) != hmac_sha256(key, message, kernel.reference)) {
+            return "HMAC differs";
+        }
+        return {};
+    };
+    std::string failure = each_input(options, kMaxSize, judge);
+    if (!failure.empty()) return failure;
+    std::mt19937_64 random(options.seed);
+    for (int n = 0; n < 40 && failure.empty(); ++n) {
+        const std::size_t size = 1000 + static_cast<std::size_t>(random() % 70000);
+        const Placed input(draw(kMixes[std::size(kMixes) - 1], size, random),
+                           static_cast<std::size_t>(random() % kBlock));
+        failure = judge(input.view());
+        if (!failure.empty()) {
+            failure += " (long random input " + std::to_string(n) + ", size " +
+                       std::to_string(size) + ")";
+        }
+    }
+    for (int n = 0; n < 2000 && failure.empty(); ++n) {
+        Sha256State run_state;
+        for (std::uint32_t& word : run_state) word = static_cast<std::uint32_t>(random());
+        Sha256State reference_state = run_state;
+        const std::size_t count = 1 + static_cast<std::size_t>(random() % 8);
+        const Placed blocks(draw(kMixes[std::size(kMixes) - 1], count * kBlock, random),
+                            static_cast<std::size_t>(random() % kBlock));
+        const auto* data = reinterpret_cast<const std::uint8_t*>(blocks.view().data());
+        kernel.run.blocks(run_state, data, count);
+        kernel.reference.blocks(reference_state, data, count);
+        if (run_state != reference_state) failure = "blocks differ from a random state";
+        Sha256Words words;
+        for (std::uint32_t& word : words) word = static_cast<std::uint32_t>(random());
+        kernel.run.words(run_state, words);
+        kernel.reference.words(reference_state, words);
+        if (failure.empty() && run_state != reference_state) {
+            failure = "words differ from a random state";
         }
     }
     return failure;
