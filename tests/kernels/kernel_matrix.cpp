@@ -1,11 +1,12 @@
-// Every kernel of the build checked against a plain model written here and against the table's
-// own reference: every size 0..300 at every offset of the first two 64-byte blocks, over byte
-// mixes that reach each branch, plus seeded random inputs. Each input sits at the very end of
-// its own allocation, so a sanitizer or valgrind sees any read past it.
+// Every kernel of the build checked against a plain model written here (for SHA-256, NIST's
+// and the HMAC vectors' published answers) and against the table's own reference: every size
+// 0..300 at every offset of the first two 64-byte blocks, over byte mixes that reach each
+// branch, plus seeded random inputs. Each input sits at the very end of its own allocation, so a
+// sanitizer or valgrind sees any read past it.
 //
 //   kernel_matrix           checks every kernel; one line per kernel, then a summary line
 //   kernel_matrix --list    one line per kernel: name, needed feature, "runs" or "lacks"
-//   kernel_matrix --only NAME[,NAME...] [--seed N] [--offsets N]
+//   kernel_matrix --only NAME[,NAME...] [--seed N] [--offsets N] [--data DIR]
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -21,9 +22,15 @@
 #include <variant>
 #include <vector>
 
+#include "known_answers.hpp"
 #include "lib/hmac_sha256.hpp"
 #include "lib/kernels.hpp"
 #include "lib/sha256.hpp"
+
+// Where tests/data is; the build names it, --data overrides it.
+#ifndef NORVIK_TEST_DATA_DIR
+#define NORVIK_TEST_DATA_DIR "tests/data"
+#endif
 
 namespace {
 
@@ -179,6 +186,7 @@ struct Options {
     std::uint64_t seed = 20;
     std::size_t offsets = 2 * kBlock;  // every offset of the first two blocks
     std::size_t random_inputs = 3000;
+    std::string data_dir = NORVIK_TEST_DATA_DIR;
 };
 
 /// Calls `check(bytes, offset)` on every input of the matrix; stops at the first failure, whose
@@ -396,10 +404,47 @@ std::span<const std::uint8_t> bytes_of(std::string_view text) {
     return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
 
-/// The digest, and HMAC under the input's first third as the key, of every input of the
-/// matrix, of long random messages, and the block functions alone from random states, each
-/// against the reference.
+/// Every published answer under `kernel`: NIST's messages, and the HMAC tags, a valid one
+/// matching the start of the digest's hex (Wycheproof truncates some), an invalid one not.
+std::string check_known_answers(const Sha256Kernel& kernel, const std::string& data_dir) {
+    using namespace known_answers;
+    struct File {
+        Read read;
+        std::size_t count;
+        bool keyed;  // HMAC, else plain SHA-256
+    };
+    const File files[] = {
+        {read_shavs(data_dir + "/nist-cavp-shavs/SHA256ShortMsg.rsp"), 65, false},
+        {read_shavs(data_dir + "/nist-cavp-shavs/SHA256LongMsg.rsp"), 64, false},
+        {read_wycheproof_mac(data_dir + "/hmac/hmac_sha256_test.json"), 174, true},
+        {read_nist_hmac_examples(data_dir + "/hmac/nist_hmac_sha256_examples.json"), 3, true},
+    };
+    for (const File& file : files) {
+        if (!file.read.error.empty()) return file.read.error;
+        if (file.read.vectors.size() != file.count) {
+            return "read " + std::to_string(file.read.vectors.size()) + " vectors, want " +
+                   std::to_string(file.count) + ", from " +
+                   (file.read.vectors.empty() ? data_dir : file.read.vectors.front().name);
+        }
+        for (const Vector& vector : file.read.vectors) {
+            const std::string hex = lower_hex(file.keyed
+                                                  ? hmac_sha256(vector.key, vector.message, kernel)
+                                                  : sha256(vector.message, kernel));
+            if (hex.starts_with(vector.tag) != vector.valid) {
+                return vector.name + ": got " + hex +
+                       (vector.valid ? ", want " : ", must not match ") + vector.tag;
+            }
+        }
+    }
+    return {};
+}
+
+/// The published answers; then the digest, and HMAC under the input's first third as the key,
+/// of every input of the matrix, of long random messages, and the block functions alone from
+/// random states, each against the reference.
 std::string check(const Sha256Entry& kernel, const Options& options) {
+    std::string failure = check_known_answers(kernel.run, options.data_dir);
+    if (!failure.empty()) return failure;
     const auto judge = [&](std::string_view text) -> std::string {
         const std::span<const std::uint8_t> bytes = bytes_of(text);
         if (sha256(bytes, kernel.run) != sha256(bytes, kernel.reference)) return "digest differs";
@@ -410,7 +455,7 @@ std::string check(const Sha256Entry& kernel, const Options& options) {
         }
         return {};
     };
-    std::string failure = each_input(options, kMaxSize, judge);
+    failure = each_input(options, kMaxSize, judge);
     if (!failure.empty()) return failure;
     std::mt19937_64 random(options.seed);
     for (int n = 0; n < 40 && failure.empty(); ++n) {
@@ -460,7 +505,7 @@ std::vector<std::string> split(std::string_view list) {
 }
 
 int usage() {
-    std::fprintf(stderr, "usage: kernel_matrix [--list] [--only NAME[,NAME...]] [--seed N] [--offsets N]\n");
+    std::fprintf(stderr, "usage: kernel_matrix [--list] [--only NAME[,NAME...]] [--seed N] [--offsets N] [--data DIR]\n");
     return 2;
 }
 
@@ -479,6 +524,8 @@ int main(int argc, char** argv) {
             only = split(argv[++i]);
         } else if (arg == "--seed" && has_value) {
             options.seed = std::strtoull(argv[++i], nullptr, 10);
+        } else if (arg == "--data" && has_value) {
+            options.data_dir = argv[++i];
         } else if (arg == "--offsets" && has_value) {
             options.offsets = std::clamp<std::size_t>(std::strtoull(argv[++i], nullptr, 10), 1, 2 * kBlock);
         } else {
