@@ -411,7 +411,8 @@ struct KernelChecks {
     /// 130 bytes, enough for the padding to fall anywhere in a block or spill into another, and
     /// once of the whole rest: the kernel matrix covers every size), HMAC under a key whose
     /// size the input's first byte picks, and both block functions alone from a state of the
-    /// input's bytes: on every whole block, and on the first 64 bytes as words.
+    /// input's bytes: on every whole block, and on the first 64 bytes as words, alone and as
+    /// both blocks of a pair.
     void operator()(const char* name, const norvik_auth::lib::Sha256Entry& kernel) const {
         using norvik_auth::lib::Sha256State;
         using norvik_auth::lib::sha256;
@@ -444,6 +445,11 @@ struct KernelChecks {
         kernel.run.words(run_state, words);
         kernel.reference.words(reference_state, words);
         require(run_state == reference_state, name);
+        Sha256State run_second = run_state;
+        Sha256State reference_second = reference_state;
+        kernel.run.word_pair(run_state, words, run_second, words);
+        kernel.reference.word_pair(reference_state, words, reference_second, words);
+        require(run_state == reference_state && run_second == reference_second, name);
     }
 
     void operator()(const char* name, const norvik_auth::lib::SeparatorCountEntry& kernel) const {

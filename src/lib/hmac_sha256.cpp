@@ -42,15 +42,17 @@ Digest hmac_sha256(std::span<const std::uint8_t> key, std::span<const std::uint8
                    const Sha256Kernel& kernel) {
     // Each pad is built from the key on its own, a word at a time, rather than one from the
     // other in place: the kernel then reads every word straight from the store that made it.
-    // A key longer than a block is hashed twice, a rare case paid for by the common one.
+    // A key longer than a block is hashed twice, a rare case paid for by the common one. The
+    // two pads are compressed together, the outer one in the inner one's waits.
     Sha256State inner = kSha256Initial;
     Sha256State outer = kSha256Initial;
-    Sha256Words pad;
-    make_pad(key, kInnerPad, pad, kernel);
-    kernel.words(inner, pad);
-    make_pad(key, kOuterPad, pad, kernel);
-    kernel.words(outer, pad);
-    sha256_detail::wipe(pad);
+    Sha256Words inner_pad;
+    Sha256Words outer_pad;
+    make_pad(key, kInnerPad, inner_pad, kernel);
+    make_pad(key, kOuterPad, outer_pad, kernel);
+    kernel.word_pair(inner, inner_pad, outer, outer_pad);
+    sha256_detail::wipe(inner_pad);
+    sha256_detail::wipe(outer_pad);
     return finish_hmac(inner, outer, message, kernel);
 }
 

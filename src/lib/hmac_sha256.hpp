@@ -36,12 +36,13 @@ struct HmacKeyStates {
 constexpr HmacKeyStates hmac_key_states(std::span<const std::uint8_t> key,
                                         const Sha256Kernel& kernel) {
     HmacKeyStates states{kSha256Initial, kSha256Initial};
-    Sha256Words pad;
-    make_pad(key, kInnerPad, pad, kernel);
-    kernel.words(states.inner, pad);
-    make_pad(key, kOuterPad, pad, kernel);
-    kernel.words(states.outer, pad);
-    sha256_detail::wipe(pad);
+    Sha256Words inner_pad;
+    Sha256Words outer_pad;
+    make_pad(key, kInnerPad, inner_pad, kernel);
+    make_pad(key, kOuterPad, outer_pad, kernel);
+    kernel.word_pair(states.inner, inner_pad, states.outer, outer_pad);
+    sha256_detail::wipe(inner_pad);
+    sha256_detail::wipe(outer_pad);
     return states;
 }
 

@@ -172,16 +172,24 @@ SeparatorCounts separator_counts_bytewise(std::string_view text);
 SeparatorCounts separator_counts_sse2(std::string_view text);
 #endif
 
-// The reference, sha256_blocks_portable and sha256_words_portable, is in sha256.hpp.
+// The reference, kSha256Portable, is in sha256.hpp.
 #ifdef NORVIK_SHA_NI
 NORVIK_TARGET_SHA_NI void sha256_blocks_sha_ni(Sha256State& state, const std::uint8_t* blocks,
                                                std::size_t count);
 NORVIK_TARGET_SHA_NI void sha256_words_sha_ni(Sha256State& state, const Sha256Words& words);
+NORVIK_TARGET_SHA_NI void sha256_word_pair_sha_ni(Sha256State& first,
+                                                  const Sha256Words& first_words,
+                                                  Sha256State& second,
+                                                  const Sha256Words& second_words);
 #endif
 #ifdef NORVIK_ARM_SHA2
 NORVIK_TARGET_ARM_SHA2 void sha256_blocks_armv8(Sha256State& state, const std::uint8_t* blocks,
                                                 std::size_t count);
 NORVIK_TARGET_ARM_SHA2 void sha256_words_armv8(Sha256State& state, const Sha256Words& words);
+NORVIK_TARGET_ARM_SHA2 void sha256_word_pair_armv8(Sha256State& first,
+                                                   const Sha256Words& first_words,
+                                                   Sha256State& second,
+                                                   const Sha256Words& second_words);
 #endif
 
 }  // namespace kernels

@@ -34,6 +34,10 @@ struct Sha256Kernel {
     /// one with its padding, HMAC's pads and inner digest). A kernel reads them a word at a
     /// time where wider loads would wait for the word stores that just made them.
     void (*words)(Sha256State& state, const Sha256Words& words);
+    /// Compresses two independent blocks given as words, each into its own state, their rounds
+    /// in turn: where a processor can run two rounds at once, HMAC's second pad costs little.
+    void (*word_pair)(Sha256State& first, const Sha256Words& first_words, Sha256State& second,
+                      const Sha256Words& second_words);
 };
 
 /// H(0), FIPS 180-4 section 5.3.3.
@@ -141,10 +145,18 @@ constexpr void sha256_words_portable(Sha256State& state, const Sha256Words& word
     sha256_detail::wipe(w);
 }
 
+/// The reference, one block after the other.
+constexpr void sha256_word_pair_portable(Sha256State& first, const Sha256Words& first_words,
+                                         Sha256State& second, const Sha256Words& second_words) {
+    sha256_words_portable(first, first_words);
+    sha256_words_portable(second, second_words);
+}
+
 }  // namespace kernels
 
 inline constexpr Sha256Kernel kSha256Portable{kernels::sha256_blocks_portable,
-                                              kernels::sha256_words_portable};
+                                              kernels::sha256_words_portable,
+                                              kernels::sha256_word_pair_portable};
 
 /// `bytes` (fewer than 64, or 64 with `next` zero) as big-endian words, followed by the byte
 /// `next` and zeros, every word XORed with `mask`. Each word is made in a register and stored

@@ -31,50 +31,86 @@ NORVIK_TARGET_ARM_SHA2 inline uint32x4_t load_words(const std::uint8_t* bytes) {
     return vreinterpretq_u32_u8(vrev32q_u8(vld1q_u8(bytes)));
 }
 
-/// One block from its words, four to a vector, W0 in the lowest lane of `w0`.
-NORVIK_TARGET_ARM_SHA2 inline void compress(uint32x4_t& abcd, uint32x4_t& efgh, uint32x4_t w0,
-                                            uint32x4_t w1, uint32x4_t w2, uint32x4_t w3) {
-    const uint32x4_t abcd_before = abcd;
-    const uint32x4_t efgh_before = efgh;
-    four_rounds(abcd, efgh, w0, 0);
-    four_rounds(abcd, efgh, w1, 1);
-    four_rounds(abcd, efgh, w2, 2);
-    four_rounds(abcd, efgh, w3, 3);
+/// One block in flight: the working variables, the last sixteen message words (W0 in the lowest
+/// lane of `w0` at first) and the variables from before the block.
+struct Block {
+    uint32x4_t abcd, efgh, w0, w1, w2, w3, abcd_before, efgh_before;
+};
+
+/// Compresses one block, or two independent ones with their rounds taken in turn: each round
+/// waits for the one before it, so a second block's rounds fill the first's waits.
+template <class... Blocks>
+NORVIK_TARGET_ARM_SHA2 inline void compress(Blocks&... blocks) {
+    ((blocks.abcd_before = blocks.abcd, blocks.efgh_before = blocks.efgh), ...);
+    (four_rounds(blocks.abcd, blocks.efgh, blocks.w0, 0), ...);
+    (four_rounds(blocks.abcd, blocks.efgh, blocks.w1, 1), ...);
+    (four_rounds(blocks.abcd, blocks.efgh, blocks.w2, 2), ...);
+    (four_rounds(blocks.abcd, blocks.efgh, blocks.w3, 3), ...);
     for (std::size_t group = 4; group < 16; group += 4) {
-        w0 = next_words(w0, w1, w2, w3);
-        four_rounds(abcd, efgh, w0, group);
-        w1 = next_words(w1, w2, w3, w0);
-        four_rounds(abcd, efgh, w1, group + 1);
-        w2 = next_words(w2, w3, w0, w1);
-        four_rounds(abcd, efgh, w2, group + 2);
-        w3 = next_words(w3, w0, w1, w2);
-        four_rounds(abcd, efgh, w3, group + 3);
+        ((blocks.w0 = next_words(blocks.w0, blocks.w1, blocks.w2, blocks.w3)), ...);
+        (four_rounds(blocks.abcd, blocks.efgh, blocks.w0, group), ...);
+        ((blocks.w1 = next_words(blocks.w1, blocks.w2, blocks.w3, blocks.w0)), ...);
+        (four_rounds(blocks.abcd, blocks.efgh, blocks.w1, group + 1), ...);
+        ((blocks.w2 = next_words(blocks.w2, blocks.w3, blocks.w0, blocks.w1)), ...);
+        (four_rounds(blocks.abcd, blocks.efgh, blocks.w2, group + 2), ...);
+        ((blocks.w3 = next_words(blocks.w3, blocks.w0, blocks.w1, blocks.w2)), ...);
+        (four_rounds(blocks.abcd, blocks.efgh, blocks.w3, group + 3), ...);
     }
-    abcd = vaddq_u32(abcd, abcd_before);
-    efgh = vaddq_u32(efgh, efgh_before);
+    ((blocks.abcd = vaddq_u32(blocks.abcd, blocks.abcd_before),
+      blocks.efgh = vaddq_u32(blocks.efgh, blocks.efgh_before)),
+     ...);
+}
+
+/// A block given as words, with its state.
+NORVIK_TARGET_ARM_SHA2 inline Block start_block(const Sha256State& state,
+                                                const Sha256Words& words) {
+    Block block;
+    block.abcd = vld1q_u32(state.data());
+    block.efgh = vld1q_u32(state.data() + 4);
+    block.w0 = vld1q_u32(words.data());
+    block.w1 = vld1q_u32(words.data() + 4);
+    block.w2 = vld1q_u32(words.data() + 8);
+    block.w3 = vld1q_u32(words.data() + 12);
+    return block;
+}
+
+NORVIK_TARGET_ARM_SHA2 inline void store_state(const Block& block, Sha256State& state) {
+    vst1q_u32(state.data(), block.abcd);
+    vst1q_u32(state.data() + 4, block.efgh);
 }
 
 }  // namespace
 
 NORVIK_TARGET_ARM_SHA2 void sha256_blocks_armv8(Sha256State& state, const std::uint8_t* blocks,
                                                 std::size_t count) {
-    uint32x4_t abcd = vld1q_u32(state.data());
-    uint32x4_t efgh = vld1q_u32(state.data() + 4);
+    Block block;
+    block.abcd = vld1q_u32(state.data());
+    block.efgh = vld1q_u32(state.data() + 4);
     for (; count > 0; --count, blocks += kSha256BlockSize) {
-        compress(abcd, efgh, load_words(blocks), load_words(blocks + 16), load_words(blocks + 32),
-                 load_words(blocks + 48));
+        block.w0 = load_words(blocks);
+        block.w1 = load_words(blocks + 16);
+        block.w2 = load_words(blocks + 32);
+        block.w3 = load_words(blocks + 48);
+        compress(block);
     }
-    vst1q_u32(state.data(), abcd);
-    vst1q_u32(state.data() + 4, efgh);
+    store_state(block, state);
 }
 
 NORVIK_TARGET_ARM_SHA2 void sha256_words_armv8(Sha256State& state, const Sha256Words& words) {
-    uint32x4_t abcd = vld1q_u32(state.data());
-    uint32x4_t efgh = vld1q_u32(state.data() + 4);
-    compress(abcd, efgh, vld1q_u32(words.data()), vld1q_u32(words.data() + 4),
-             vld1q_u32(words.data() + 8), vld1q_u32(words.data() + 12));
-    vst1q_u32(state.data(), abcd);
-    vst1q_u32(state.data() + 4, efgh);
+    Block block = start_block(state, words);
+    compress(block);
+    store_state(block, state);
+}
+
+NORVIK_TARGET_ARM_SHA2 void sha256_word_pair_armv8(Sha256State& first,
+                                                   const Sha256Words& first_words,
+                                                   Sha256State& second,
+                                                   const Sha256Words& second_words) {
+    Block one = start_block(first, first_words);
+    Block other = start_block(second, second_words);
+    compress(one, other);
+    store_state(one, first);
+    store_state(other, second);
 }
 
 }  // namespace norvik_auth::lib::kernels

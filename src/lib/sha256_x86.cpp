@@ -39,27 +39,34 @@ NORVIK_TARGET_SHA_NI inline __m128i load_words(const std::uint8_t* bytes, __m128
     return _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes)), word_order);
 }
 
-/// One block from its words, four to a vector, W0 in the lowest lane of `w0`.
-NORVIK_TARGET_SHA_NI inline void compress(__m128i& abef, __m128i& cdgh, __m128i w0, __m128i w1,
-                                          __m128i w2, __m128i w3) {
-    const __m128i abef_before = abef;
-    const __m128i cdgh_before = cdgh;
-    four_rounds(abef, cdgh, w0, 0);
-    four_rounds(abef, cdgh, w1, 1);
-    four_rounds(abef, cdgh, w2, 2);
-    four_rounds(abef, cdgh, w3, 3);
+/// One block in flight: the working variables, the last sixteen message words (W0 in the lowest
+/// lane of `w0` at first) and the variables from before the block.
+struct Block {
+    __m128i abef, cdgh, w0, w1, w2, w3, abef_before, cdgh_before;
+};
+
+/// Compresses one block, or two independent ones with their rounds taken in turn: each round
+/// waits for the one before it, so a second block's rounds fill the first's waits.
+template <class... Blocks>
+NORVIK_TARGET_SHA_NI inline void compress(Blocks&... blocks) {
+    ((blocks.abef_before = blocks.abef, blocks.cdgh_before = blocks.cdgh), ...);
+    (four_rounds(blocks.abef, blocks.cdgh, blocks.w0, 0), ...);
+    (four_rounds(blocks.abef, blocks.cdgh, blocks.w1, 1), ...);
+    (four_rounds(blocks.abef, blocks.cdgh, blocks.w2, 2), ...);
+    (four_rounds(blocks.abef, blocks.cdgh, blocks.w3, 3), ...);
     for (std::size_t group = 4; group < 16; group += 4) {
-        w0 = next_words(w0, w1, w2, w3);
-        four_rounds(abef, cdgh, w0, group);
-        w1 = next_words(w1, w2, w3, w0);
-        four_rounds(abef, cdgh, w1, group + 1);
-        w2 = next_words(w2, w3, w0, w1);
-        four_rounds(abef, cdgh, w2, group + 2);
-        w3 = next_words(w3, w0, w1, w2);
-        four_rounds(abef, cdgh, w3, group + 3);
+        ((blocks.w0 = next_words(blocks.w0, blocks.w1, blocks.w2, blocks.w3)), ...);
+        (four_rounds(blocks.abef, blocks.cdgh, blocks.w0, group), ...);
+        ((blocks.w1 = next_words(blocks.w1, blocks.w2, blocks.w3, blocks.w0)), ...);
+        (four_rounds(blocks.abef, blocks.cdgh, blocks.w1, group + 1), ...);
+        ((blocks.w2 = next_words(blocks.w2, blocks.w3, blocks.w0, blocks.w1)), ...);
+        (four_rounds(blocks.abef, blocks.cdgh, blocks.w2, group + 2), ...);
+        ((blocks.w3 = next_words(blocks.w3, blocks.w0, blocks.w1, blocks.w2)), ...);
+        (four_rounds(blocks.abef, blocks.cdgh, blocks.w3, group + 3), ...);
     }
-    abef = _mm_add_epi32(abef, abef_before);
-    cdgh = _mm_add_epi32(cdgh, cdgh_before);
+    ((blocks.abef = _mm_add_epi32(blocks.abef, blocks.abef_before),
+      blocks.cdgh = _mm_add_epi32(blocks.cdgh, blocks.cdgh_before)),
+     ...);
 }
 
 /// H0..H7 in memory (lanes a b c d and e f g h) in the instructions' order.
@@ -90,28 +97,49 @@ NORVIK_TARGET_SHA_NI inline __m128i gather_words(const std::uint32_t* words) {
     return _mm_insert_epi32(lanes, static_cast<int>(words[3]), 3);
 }
 
+/// A block given as words, with its state.
+NORVIK_TARGET_SHA_NI inline Block start_block(const Sha256State& state, const Sha256Words& words) {
+    Block block;
+    load_state(state, block.abef, block.cdgh);
+    block.w0 = gather_words(words.data());
+    block.w1 = gather_words(words.data() + 4);
+    block.w2 = gather_words(words.data() + 8);
+    block.w3 = gather_words(words.data() + 12);
+    return block;
+}
+
 }  // namespace
 
 NORVIK_TARGET_SHA_NI void sha256_blocks_sha_ni(Sha256State& state, const std::uint8_t* blocks,
                                                std::size_t count) {
     const __m128i word_order = _mm_set_epi8(12, 13, 14, 15, 8, 9, 10, 11, 4, 5, 6, 7, 0, 1, 2, 3);
-    __m128i abef;
-    __m128i cdgh;
-    load_state(state, abef, cdgh);
+    Block block;
+    load_state(state, block.abef, block.cdgh);
     for (; count > 0; --count, blocks += kSha256BlockSize) {
-        compress(abef, cdgh, load_words(blocks, word_order), load_words(blocks + 16, word_order),
-                 load_words(blocks + 32, word_order), load_words(blocks + 48, word_order));
+        block.w0 = load_words(blocks, word_order);
+        block.w1 = load_words(blocks + 16, word_order);
+        block.w2 = load_words(blocks + 32, word_order);
+        block.w3 = load_words(blocks + 48, word_order);
+        compress(block);
     }
-    store_state(abef, cdgh, state);
+    store_state(block.abef, block.cdgh, state);
 }
 
 NORVIK_TARGET_SHA_NI void sha256_words_sha_ni(Sha256State& state, const Sha256Words& words) {
-    __m128i abef;
-    __m128i cdgh;
-    load_state(state, abef, cdgh);
-    compress(abef, cdgh, gather_words(words.data()), gather_words(words.data() + 4),
-             gather_words(words.data() + 8), gather_words(words.data() + 12));
-    store_state(abef, cdgh, state);
+    Block block = start_block(state, words);
+    compress(block);
+    store_state(block.abef, block.cdgh, state);
+}
+
+NORVIK_TARGET_SHA_NI void sha256_word_pair_sha_ni(Sha256State& first,
+                                                  const Sha256Words& first_words,
+                                                  Sha256State& second,
+                                                  const Sha256Words& second_words) {
+    Block one = start_block(first, first_words);
+    Block other = start_block(second, second_words);
+    compress(one, other);
+    store_state(one.abef, one.cdgh, first);
+    store_state(other.abef, other.cdgh, second);
 }
 
 }  // namespace norvik_auth::lib::kernels

@@ -440,8 +440,8 @@ std::string check_known_answers(const Sha256Kernel& kernel, const std::string& d
 }
 
 /// The published answers; then the digest, and HMAC under the input's first third as the key,
-/// of every input of the matrix, of long random messages, and the block functions alone from
-/// random states, each against the reference.
+/// of every input of the matrix, of long random messages, and the block functions alone
+/// (blocks, words, a pair of word blocks) from random states, each against the reference.
 std::string check(const Sha256Entry& kernel, const Options& options) {
     std::string failure = check_known_answers(kernel.run, options.data_dir);
     if (!failure.empty()) return failure;
@@ -485,6 +485,16 @@ std::string check(const Sha256Entry& kernel, const Options& options) {
         kernel.reference.words(reference_state, words);
         if (failure.empty() && run_state != reference_state) {
             failure = "words differ from a random state";
+        }
+        // A pair: the second block from the state the first one left.
+        Sha256State run_second = run_state;
+        Sha256State reference_second = reference_state;
+        Sha256Words second_words;
+        for (std::uint32_t& word : second_words) word = static_cast<std::uint32_t>(random());
+        kernel.run.word_pair(run_state, words, run_second, second_words);
+        kernel.reference.word_pair(reference_state, words, reference_second, second_words);
+        if (failure.empty() && (run_state != reference_state || run_second != reference_second)) {
+            failure = "word pair differs from a random state";
         }
     }
     return failure;

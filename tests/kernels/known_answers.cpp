@@ -107,8 +107,8 @@ Read read_wycheproof_mac(const std::string& path) {
     for (std::size_t test = text->find("\"tcId\""); test != std::string::npos;
          test = text->find("\"tcId\"", at)) {
         at = test;
-        const auto number_end = text->find(',', test);
-        const std::string id = text->substr(test + 6, number_end - test - 6);
+        const auto number_start = text->find_first_of("0123456789", test);
+        const std::string id = text->substr(number_start, text->find(',', test) - number_start);
         const auto key = member(*text, at, "key");
         const auto message = member(*text, at, "msg");
         const auto tag = member(*text, at, "tag");
@@ -116,8 +116,8 @@ Read read_wycheproof_mac(const std::string& path) {
         auto key_bytes = key ? from_hex(*key) : std::nullopt;
         auto message_bytes = message ? from_hex(*message) : std::nullopt;
         if (!key_bytes || !message_bytes || !tag || !result)
-            return failed(path, "test" + id + " unreadable");
-        read.vectors.push_back({path + " tcId" + id, std::move(*key_bytes),
+            return failed(path, "tcId " + id + " unreadable");
+        read.vectors.push_back({path + " tcId " + id, std::move(*key_bytes),
                                 std::move(*message_bytes), std::string(*tag), *result == "valid"});
     }
     return read;
