@@ -1,7 +1,7 @@
 """Two builds of the module side by side, in one process and the same rotating rounds: the
-accepted parse, validation and key derivation of the typical input, and the refused parses of
-the refusal table. Code layout alone moves timings between builds by several per cent, so
-builds are compared this way, never across runs.
+accepted parse, validation, key derivation and parse + validate of the typical input, and the
+refused parses of the refusal table. Code layout alone moves timings between builds by several
+per cent, so builds are compared this way, never across runs.
 
     python3 bench/compare_builds.py /path/to/other/norvik_auth.cpython-311-x86_64-linux-gnu.so
 
@@ -58,7 +58,8 @@ def sides(module: Any, key: list[int], typical: str, refused: list[tuple[str, st
           "get_secret_key": module.get_secret_key, "PanicException": panic_of(module),
           "token": BOT_TOKEN, "key": key, "q": typical,
           "r": module.parse_webapp_data(typical)}
-    out = [Side("parse(q)", ns), Side("validate(r, key)", ns), Side("get_secret_key(token)", ns)]
+    out = [Side("parse(q)", ns), Side("validate(r, key)", ns), Side("get_secret_key(token)", ns),
+           Side("validate(parse(q), key)", ns)]
     for _, query in refused:
         out.append(Side("try:\n    parse(q)\nexcept PanicException:\n    pass", {**ns, "q": query}))
     return out
@@ -79,7 +80,8 @@ def main() -> None:
     typical = signed_query(typical_pairs(), bytes(key))
     refused = [(f"refused parse: {r.name}", r.query) for r in refusals(bytes(key))
                if r.operation == "parse"]
-    names = ["accepted parse, typical", "validate, typical", "get_secret_key"]
+    names = ["accepted parse, typical", "validate, typical", "get_secret_key",
+             "parse + validate, typical"]
     names += [name for name, _ in refused]
     ours = sides(norvik_auth, key, typical, refused)
     theirs = sides(baseline, key, typical, refused)

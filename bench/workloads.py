@@ -38,6 +38,11 @@ def sign(pairs: list[tuple[str, str]], secret_key: bytes) -> str:
     return hmac.new(secret_key, "\n".join(lines).encode(), hashlib.sha256).hexdigest()
 
 
+def typical_data_check_string() -> str:
+    """The text the typical init data's signature covers."""
+    return "\n".join(sorted(f"{name}={value}" for name, value in typical_pairs() if value))
+
+
 def signed_query(pairs: list[tuple[str, str]], secret_key: bytes) -> str:
     return urlencode(pairs + [("hash", sign(pairs, secret_key))])
 

@@ -1,4 +1,5 @@
-// libFuzzer entry over the plain C++ core: form decoding, init-data parsing, records and text forms.
+// libFuzzer entry over the plain C++ core: form decoding, init-data parsing, records, text forms,
+// the kernels and the signature.
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -20,8 +21,8 @@
 #include "lib/form_urlencoded.hpp"
 #include "lib/init_data_parser.hpp"
 #include "lib/percent_decode.hpp"
+#include "lib/sha256.hpp"
 #include "lib/signature.hpp"
-#include "util/outcome.hpp"
 #include "webapp_data/json_error.hpp"
 #include "webapp_data/json_reader.hpp"
 #include "webapp_data/json_stops.hpp"
@@ -47,18 +48,6 @@ using norvik_auth::webapp_data::WebAppUser;
 
 void require(bool holds, const char* what) {
     if (!holds) broken(what);
-}
-
-/// The value of an outcome that must have one: libcrypto has memory enough here.
-template <class T>
-T made(norvik_auth::util::Outcome<T>&& outcome) {
-    if (!outcome) broken(outcome.failure().message.c_str());
-    return std::move(outcome).value();
-}
-
-norvik_auth::lib::Signer& the_signer() {
-    static norvik_auth::lib::Signer signer = made(norvik_auth::lib::Signer::create());
-    return signer;
 }
 
 /// Strict UTF-8 (no overlongs, surrogates or values above U+10FFFF), written independently of
@@ -258,6 +247,21 @@ bool expected_unambiguous(const std::vector<FormPair>& pairs) {
     return true;
 }
 
+std::span<const std::uint8_t> bytes_of(std::string_view text) {
+    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+/// The lowercase hex of a digest, the plainest way.
+std::string lower_hex(const norvik_auth::lib::Digest& digest) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    for (const std::uint8_t byte : digest) {
+        hex += kDigits[byte >> 4];
+        hex += kDigits[byte & 15];
+    }
+    return hex;
+}
+
 bool starts_with_one_of(std::string_view text, std::initializer_list<std::string_view> prefixes) {
     return std::any_of(prefixes.begin(), prefixes.end(),
                        [&](std::string_view prefix) { return text.starts_with(prefix); });
@@ -291,14 +295,18 @@ void check_init_data(std::string_view input, const std::vector<FormPair>& pairs)
     if (data.receiver) check_text_form(*data.receiver);
     if (data.chat) check_text_form(*data.chat);
 
-    // The check must answer, never fail, for keys of any length; a key from the input itself
-    // may happen to match, so only the answer's presence is asserted.
-    norvik_auth::lib::Signer& signer = the_signer();
-    static constexpr std::array<std::uint8_t, 3> short_key{1, 2, 3};
-    require(bool(signer.signed_with(data, short_key)), "signature check failed to answer");
-    const auto secret = signer.derive_secret_key(input);
-    require(bool(secret), "key derivation failed");
-    require(bool(signer.signed_with(data, secret.value())), "signature check failed to answer");
+    // A signature made here under a key of any length is accepted exactly when the data-check
+    // string is unambiguous; with one digit changed, never.
+    const norvik_auth::lib::Digest secret = norvik_auth::lib::derive_secret_key(input);
+    const std::string signature =
+        lower_hex(norvik_auth::lib::hmac_sha256(secret, bytes_of(data.data_check_string)));
+    data.hash = signature;
+    require(norvik_auth::lib::signed_with(data, secret) == data.data_check_string_unambiguous,
+            "signature under a derived key judged wrongly");
+    std::string changed = signature;
+    changed[input.size() % 64] = changed[input.size() % 64] == '0' ? '1' : '0';
+    data.hash = changed;
+    require(!norvik_auth::lib::signed_with(data, secret), "changed signature accepted");
 }
 
 /// Records only ever see decoded form values, which are valid UTF-8; other bytes are skipped.
@@ -317,17 +325,6 @@ void check_record(std::string_view json) {
     const std::string text = error.debug_text();
     require(text.starts_with("Error(\"") && text.ends_with(")"), "JSON error text shape");
     require(is_valid_utf8(text), "JSON error text is not valid UTF-8");
-}
-
-/// The lowercase hex of a digest, the plainest way.
-std::string lower_hex(const norvik_auth::lib::Digest& digest) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string hex;
-    for (const std::uint8_t byte : digest) {
-        hex += kDigits[byte >> 4];
-        hex += kDigits[byte & 15];
-    }
-    return hex;
 }
 
 /// Every kernel of the table that this processor runs, not only the ones the module picked,
@@ -410,6 +407,51 @@ struct KernelChecks {
         }
     }
 
+    /// SHA-256 from every offset of the first 16 bytes, the kernels' widest load (of the next
+    /// 130 bytes, enough for the padding to fall anywhere in a block or spill into another, and
+    /// once of the whole rest: the kernel matrix covers every size), HMAC under a key whose
+    /// size the input's first byte picks, and both block functions alone from a state of the
+    /// input's bytes: on every whole block, and on the first 64 bytes as words, alone and as
+    /// both blocks of a pair.
+    void operator()(const char* name, const norvik_auth::lib::Sha256Entry& kernel) const {
+        using norvik_auth::lib::Sha256State;
+        using norvik_auth::lib::sha256;
+        const std::span<const std::uint8_t> bytes = bytes_of(input);
+        for (std::size_t skip = 0; skip < 16 && skip <= bytes.size(); ++skip) {
+            const auto rest = bytes.subspan(skip);
+            const auto head = rest.first(std::min<std::size_t>(rest.size(), 130));
+            require(sha256(head, kernel.run) == sha256(head, kernel.reference), name);
+            if (skip == 0) {
+                require(sha256(rest, kernel.run) == sha256(rest, kernel.reference), name);
+            }
+        }
+        if (bytes.empty()) return;
+        const std::size_t key_size = bytes[0] % bytes.size();
+        const auto key = bytes.first(key_size);
+        const auto message = bytes.subspan(key_size);
+        require(norvik_auth::lib::hmac_sha256(key, message, kernel.run) ==
+                    norvik_auth::lib::hmac_sha256(key, message, kernel.reference),
+                name);
+        Sha256State run_state{};
+        for (std::size_t i = 0; i < 32 && i < bytes.size(); ++i) {
+            run_state[i / 4] = run_state[i / 4] << 8 | bytes[i];
+        }
+        Sha256State reference_state = run_state;
+        kernel.run.blocks(run_state, bytes.data(), bytes.size() / 64);
+        kernel.reference.blocks(reference_state, bytes.data(), bytes.size() / 64);
+        require(run_state == reference_state, name);
+        norvik_auth::lib::Sha256Words words;
+        norvik_auth::lib::load_words(bytes.first(std::min<std::size_t>(bytes.size(), 64)), words);
+        kernel.run.words(run_state, words);
+        kernel.reference.words(reference_state, words);
+        require(run_state == reference_state, name);
+        Sha256State run_second = run_state;
+        Sha256State reference_second = reference_state;
+        kernel.run.word_pair(run_state, words, run_second, words);
+        kernel.reference.word_pair(reference_state, words, reference_second, words);
+        require(run_state == reference_state && run_second == reference_second, name);
+    }
+
     void operator()(const char* name, const norvik_auth::lib::SeparatorCountEntry& kernel) const {
         if (kernel.run == kernel.reference) return;
         for (std::size_t start = 0; start < 64 && start <= input.size(); ++start) {
@@ -446,23 +488,21 @@ void check_kernels(std::string_view input) {
 /// needs the interpreter: the Python fuzzer covers it.)
 void check_signature_keys(std::string_view input) {
     if (input.empty()) return;
-    norvik_auth::lib::Signer& signer = the_signer();
-    static norvik_auth::lib::HmacSha256 hmac = made(norvik_auth::lib::HmacSha256::create());
     const std::size_t key_size = std::min<std::size_t>(static_cast<unsigned char>(input[0]), input.size() - 1);
-    const std::string_view key_text = input.substr(1, key_size);
+    const std::span<const std::uint8_t> key = bytes_of(input.substr(1, key_size));
     const std::string_view message = input.substr(1 + key_size);
-    const std::span<const std::uint8_t> key(reinterpret_cast<const std::uint8_t*>(key_text.data()),
-                                            key_text.size());
-    const std::string hex = lower_hex(made(
-        hmac(key, {reinterpret_cast<const std::uint8_t*>(message.data()), message.size()})));
-    require(made(signer.signature_matches(message, hex, key)),
+    // Through the reference block function; the module's own call takes the chosen one.
+    const std::string hex = lower_hex(norvik_auth::lib::hmac_sha256(
+        key, bytes_of(message), norvik_auth::lib::kSha256Portable));
+    require(norvik_auth::lib::signature_matches(message, hex, key),
             "signature under an input key refused");
     std::string changed = hex;
     changed[message.size() % 64] = changed[message.size() % 64] == '0' ? '1' : '0';
-    require(!made(signer.signature_matches(message, changed, key)), "changed signature accepted");
+    require(!norvik_auth::lib::signature_matches(message, changed, key),
+            "changed signature accepted");
     std::string upper = hex;
     for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    require(made(signer.signature_matches(message, upper, key)) == (upper == hex),
+    require(norvik_auth::lib::signature_matches(message, upper, key) == (upper == hex),
             "signature in capitals accepted");
 }
 

@@ -5,6 +5,7 @@
 #   make typecheck          mypy --strict on the companions, examples, benchmark and stub checks,
 #                           README's python blocks (each also run), then stubtest and pyright
 #   make dist-test          sdist and wheel with `python -m build`; the wheel tested in a fresh venv
+#   make sdist-bare         the sdist installed where OpenSSL's headers are hidden (root only)
 #   make ci-portability     typecheck and dist-test, for continuous integration, where the suite
 #                           runs on every CPython against its wheel (wheel-test in wheels.mk)
 #
@@ -52,7 +53,7 @@ define portability_run_suite
 cd $(PORTABILITY_DIR) && $(PORTABILITY_ENV) $(CURDIR)/$(1)/bin/python -m pytest -p no:cacheprovider -q $(CURDIR)/tests
 endef
 
-.PHONY: test-all-pythons typecheck dist-test ci-portability \
+.PHONY: test-all-pythons typecheck dist-test sdist-bare ci-portability \
     $(foreach v,$(PORTABILITY_VERSIONS) $(CHROOT_VERSIONS),test-python$(v))
 
 define portability_version_rules
@@ -153,6 +154,37 @@ dist-test:
 	$(PORTABILITY_ENV) $(DIST_TEST_VENV)/bin/python -m pip install --quiet "$$(ls $(DIST_DIR)/*.whl)[test]"
 	$(call portability_check_installed,$(DIST_TEST_VENV))
 	$(call portability_run_suite,$(DIST_TEST_VENV)) -m 'not python_only'
+
+# The sdist built and installed where OpenSSL's headers cannot be seen (root only): in a mount
+# namespace of its own with an empty tmpfs over each openssl include directory, pip builds it
+# into a fresh venv with build isolation; then the module from there derives a key and validates
+# data signed by hmac. Building needs a C++20 compiler, CMake and Python's headers, nothing more.
+SDIST_BARE_DIR := $(PORTABILITY_DIR)/sdist-bare
+OPENSSL_INCLUDE_DIRS = /usr/include/openssl /usr/include/$(shell gcc -dumpmachine 2>/dev/null)/openssl
+define sdist_bare_check
+'import hashlib, hmac, norvik_auth, sys, sysconfig; \
+assert norvik_auth.__file__.startswith(sysconfig.get_paths()["platlib"]), norvik_auth.__file__; \
+key = norvik_auth.get_secret_key("1:t"); assert bytes(key) == hmac.digest(b"SignedView", b"1:t", "sha256"); \
+q = "a=1&hash=" + hmac.new(bytes(key), b"a=1", hashlib.sha256).hexdigest(); \
+assert norvik_auth.validate_webapp_data(norvik_auth.parse_webapp_data(q), key) is True; \
+print("built from the sdist without OpenSSL headers: key and signature as hmac computes them")'
+endef
+
+sdist-bare:
+	@if [ -z "$(TYPECHECK_VERSION)" ]; then echo "no CPython 3.9-3.13 found"; exit 1; fi
+	test -x $(BUILD_VENV)/bin/python || \
+	    $(PORTABILITY_ENV) $(strip $(call portability_python,$(TYPECHECK_VERSION))) -m venv $(BUILD_VENV)
+	$(PORTABILITY_ENV) $(BUILD_VENV)/bin/python -m pip install --quiet "$(BUILD_REQUIREMENT)"
+	rm -rf $(SDIST_BARE_DIR)
+	$(PORTABILITY_ENV) $(BUILD_VENV)/bin/python -m build --sdist --outdir $(SDIST_BARE_DIR) .
+	$(PORTABILITY_ENV) $(strip $(call portability_python,$(TYPECHECK_VERSION))) -m venv $(SDIST_BARE_DIR)/venv
+	unshare -m sh -ec 'for d in $(OPENSSL_INCLUDE_DIRS); do [ ! -d $$d ] || mount -t tmpfs none $$d; done; \
+	    if echo "#include <openssl/evp.h>" | g++ -E -x c++ - >/dev/null 2>&1; then \
+	        echo "OpenSSL headers still visible"; exit 1; fi; \
+	    echo "OpenSSL headers hidden: #include <openssl/evp.h> fails"; \
+	    $(PORTABILITY_ENV) $(SDIST_BARE_DIR)/venv/bin/python -m pip install --quiet --no-cache-dir \
+	        $(SDIST_BARE_DIR)/norvik_auth-*.tar.gz'
+	cd $(SDIST_BARE_DIR) && $(PORTABILITY_ENV) venv/bin/python -c $(sdist_bare_check)
 
 # test-all-pythons stays out: building every interpreter's module from the checkout and running
 # the suite on it is what wheel-test does with the wheels users install.

@@ -6,10 +6,11 @@
 #                        test requirements from the index, then the suite against the installed module
 #   make wheel-test-3.X  the same for one version
 #
-# Each wheel is repaired by auditwheel: libcrypto is copied into norvik_auth.libs/ inside the wheel
-# and the tag becomes the oldest manylinux one that the binaries allow. 3.9-3.13 are built with the
-# interpreters that portability.mk finds here; 3.14 and 3.15 inside the Debian unstable chroot,
-# with its interpreters and its own auditwheel. Work files land in build/wheels/.
+# Each wheel is repaired by auditwheel, which gives it the oldest manylinux tag that the binaries
+# allow; the module needs nothing from the system beyond the C and C++ runtimes, so auditwheel has
+# nothing to copy in. 3.9-3.13 are built with the interpreters that portability.mk finds here; 3.14
+# and 3.15 inside the Debian unstable chroot, with its interpreters and its own auditwheel. Work
+# files land in build/wheels/.
 
 WHEELHOUSE := wheelhouse
 WHEELS_DIR := build/wheels
@@ -21,13 +22,23 @@ WHEEL_VERSIONS := $(PORTABILITY_VERSIONS) $(CHROOT_VERSIONS)
 cp_tag = cp$(subst .,,$(1))
 wheelhouse_wheel = $(WHEELHOUSE)/norvik_auth-*-$(call cp_tag,$(1))-$(call cp_tag,$(1))-*.whl
 
-# Fails unless exactly one wheel of version $(1) is in the wheelhouse, with a manylinux tag and
-# libcrypto inside; prints its name.
+# The libraries the extension may need: the C library, the C++ runtime and the dynamic loader.
+WHEEL_ALLOWED_NEEDS := libc.so.6 libm.so.6 libstdc++.so.6 libgcc_s.so.1 ld-linux-x86-64.so.2 \
+    ld-linux-aarch64.so.1
+
+# Fails unless exactly one wheel of version $(1) is in the wheelhouse, with a manylinux tag, no
+# library copied in (norvik_auth.libs/) and an extension that needs none beyond
+# WHEEL_ALLOWED_NEEDS; prints its name.
 define wheel_checked
 $$(set -- $(call wheelhouse_wheel,$(1)); \
    [ $$# = 1 ] && [ -f "$$1" ] || { echo "want one wheel for CPython $(1) in $(WHEELHOUSE), found: $$*" >&2; exit 1; }; \
    case $$1 in *-manylinux_*.whl) ;; *) echo "$$1: not a manylinux wheel" >&2; exit 1 ;; esac; \
-   $(PYTHON) -m zipfile -l "$$1" | grep '^norvik_auth\.libs/libcrypto' >/dev/null || { echo "$$1 lacks libcrypto" >&2; exit 1; }; \
+   ! $(PYTHON) -m zipfile -l "$$1" | grep '^norvik_auth\.libs/' >&2 || { echo "$$1 carries libraries" >&2; exit 1; }; \
+   rm -rf $(WHEELS_DIR)/unpacked-$(1) && $(PYTHON) -m zipfile -e "$$1" $(WHEELS_DIR)/unpacked-$(1) && \
+   needs=$$(readelf -d $(WHEELS_DIR)/unpacked-$(1)/norvik_auth.*.so | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'); \
+   [ -n "$$needs" ] || { echo "$$1: no NEEDED entries read" >&2; exit 1; }; \
+   for lib in $$needs; do case " $(WHEEL_ALLOWED_NEEDS) " in *" $$lib "*) ;; \
+       *) echo "$$1: the extension needs $$lib" >&2; exit 1 ;; esac; done; \
    echo "$$1")
 endef
 
@@ -51,11 +62,13 @@ define wheel_test_requirements
 'import importlib.metadata as m; print("\n".join(r.split(";")[0] for r in m.requires("norvik_auth") or [] if "extra == \"test\"" in r))'
 endef
 
-# After the suite: the module really runs on the libcrypto the wheel carries.
-define wheel_bundled_crypto
-'import norvik_auth, re; maps = open("/proc/self/maps").read(); \
-assert re.search(r"/norvik_auth\.libs/libcrypto[^/\s]*$$", maps, re.M), "libcrypto not from the wheel"; \
-print("libcrypto from norvik_auth.libs")'
+# After the suite: what importing the installed module adds to a fresh process is the module and
+# the C++ runtime, nothing else.
+define wheel_loads_nothing_more
+'import re; maps = lambda: set(re.findall(r"\S+\.so[^/\s]*$$", open("/proc/self/maps").read(), re.M)); \
+before = maps(); import norvik_auth; added = sorted(maps() - before); \
+others = [p for p in added if not re.search(r"/(norvik_auth\.[^/]*|libstdc\+\+\.so[^/]*|libgcc_s\.so[^/]*|libm\.so[^/]*)$$", p)]; \
+assert not others, others; print("importing norvik_auth loaded", ", ".join(p.rsplit("/", 1)[1] for p in added))'
 endef
 
 # One template per kind of wheel, holding its build and its test; `$$(call ...)` defers the
@@ -86,7 +99,7 @@ wheel-test-$(1):
 	    -r $(WHEELS_DIR)/test-requirements-$(1).txt
 	$(call portability_check_installed,$(WHEELS_DIR)/test-venv-$(1))
 	$(call portability_run_suite,$(WHEELS_DIR)/test-venv-$(1))
-	$(PORTABILITY_ENV) $(WHEELS_DIR)/test-venv-$(1)/bin/python -c $$(wheel_bundled_crypto)
+	$(PORTABILITY_ENV) $(WHEELS_DIR)/test-venv-$(1)/bin/python -c $$(wheel_loads_nothing_more)
 endef
 
 # The chroot's interpreters: built and repaired inside, by a venv of that interpreter holding
@@ -124,7 +137,7 @@ wheel-test-$(1): $(CHROOT)/.ready
 	$(call portability_check_installed,$(CHROOT_WORK)/test-venv-$(1),$(IN_CHROOT))
 	$(IN_CHROOT) $(PORTABILITY_ENV) env -C $(CHROOT_WORK) $(CHROOT_WORK)/test-venv-$(1)/bin/python -m pytest \
 	    -p no:cacheprovider -q $(CHROOT_WORK)/src-$(1)/tests
-	$(IN_CHROOT) $(PORTABILITY_ENV) $(CHROOT_WORK)/test-venv-$(1)/bin/python -c $$(wheel_bundled_crypto)
+	$(IN_CHROOT) $(PORTABILITY_ENV) $(CHROOT_WORK)/test-venv-$(1)/bin/python -c $$(wheel_loads_nothing_more)
 endef
 
 $(foreach v,$(PORTABILITY_VERSIONS),$(eval $(call host_wheel_rules,$(v))))

@@ -1,7 +1,8 @@
 """Every kernel of the core checked against its reference, including those this processor would
 not pick: tests/kernels/kernel_matrix, built with CMake into build/kernel-matrix (reused, so a
 later run compiles nothing) and run once; one test per kernel of its --list, skipped by name when
-the processor lacks the kernel's feature."""
+the processor lacks the kernel's feature. Each SHA-256 kernel also hashes NIST's SHAVS messages
+and the HMAC vectors of tests/data."""
 
 from __future__ import annotations
 
@@ -131,4 +132,4 @@ def test_every_family_has_a_kernel_that_runs_everywhere() -> None:
     families = {name.split("/")[0] for name, _, _ in listed}
     portable = {name.split("/")[0] for name, feature, _ in listed if feature == "-"}
     assert families == portable
-    assert {"percent-decode", "form-scan", "json-plain-run", "signature-hex"} <= families
+    assert {"percent-decode", "form-scan", "json-plain-run", "signature-hex", "sha256"} <= families

@@ -3,6 +3,8 @@
 import hashlib
 import hmac
 import json
+import random
+import string
 from pathlib import Path
 from urllib.parse import quote, urlencode
 
@@ -201,3 +203,44 @@ class TestMessage:
         message = "start_param=a\ufffdb".encode()
         query = "start_param=a%FFb&hash=" + hmac.new(key, message, hashlib.sha256).hexdigest()
         assert norvik_auth.validate_webapp_data(norvik_auth.parse_webapp_data(query), key) is True
+
+
+class TestAgainstTheStandardLibrary:
+    """The module's HMAC-SHA-256 against hmac and hashlib, on random keys of 0 to 200 bytes (a
+    key past 64 bytes is hashed first) and messages of every length over the first blocks, so
+    that the padding falls at every position of the last block, one block more included."""
+
+    ALPHABET = string.ascii_letters + string.digits + " =&+%/:;,.-_~éß€🤖"
+
+    @staticmethod
+    def random_key(rng: random.Random) -> bytes:
+        return bytes(rng.getrandbits(8) for _ in range(rng.randrange(201)))
+
+    def check(self, pairs, key: bytes) -> None:
+        query = query_of(pairs, signature(pairs, key))
+        init_data = norvik_auth.parse_webapp_data(query)
+        assert norvik_auth.validate_webapp_data(init_data, key) is True, (pairs, key)
+        wrong = bytes([key[0] ^ 1]) + key[1:] if key else b"\x01"  # b"\x00" pads to the same
+        assert norvik_auth.validate_webapp_data(init_data, wrong) is False, (pairs, key)
+
+    def test_every_message_length(self):
+        rng = random.Random(2104)
+        for size in range(300):
+            # "v=" and size - 2 characters: a data-check string of `size` bytes (empty at 0).
+            value = "".join(rng.choice(string.ascii_letters) for _ in range(max(size - 2, 0)))
+            self.check([("v", value if size >= 2 else "")], self.random_key(rng))
+
+    def test_random_pairs(self):
+        rng = random.Random(180)
+        for _ in range(300):
+            names = rng.sample(["query_id", "start_param", "x", "chat_type", "chat_instance", "zz"],
+                               rng.randrange(1, 6))
+            pairs = [(name, "".join(rng.choice(self.ALPHABET) for _ in range(rng.randrange(1, 400))))
+                     for name in names]
+            self.check(pairs, self.random_key(rng))
+
+    def test_secret_keys_of_random_tokens(self):
+        rng = random.Random(4231)
+        for size in range(200):
+            token = "".join(rng.choice(self.ALPHABET) for _ in range(size))
+            assert norvik_auth.get_secret_key(token) == list(secret_key(token)), token

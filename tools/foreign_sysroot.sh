@@ -16,9 +16,9 @@ set -euo pipefail
 source "$(dirname "$0")/unstable_chroot.sh"
 die() { echo "foreign_sysroot: $*" >&2; exit 1; }
 
-# Python with its headers and library, and libcrypto's headers. The cross compilers bring their
-# own C and C++ headers and start files.
-SYSROOT_PACKAGES=python3,libpython3-dev,libssl-dev
+# Python with its headers and library. The cross compilers bring their own C and C++ headers and
+# start files.
+SYSROOT_PACKAGES=python3,libpython3-dev
 
 create() {
     local arch=$1 dir=$2 suite pkg deb

@@ -10,7 +10,7 @@
 # The Debian mirror is the one apt uses here, read from its sources at run time.
 set -euo pipefail
 
-PACKAGES=python3.14-dev,python3.14-venv,python3.15-dev,python3.15-venv,g++,cmake,make,ninja-build,libssl-dev,patchelf,ca-certificates
+PACKAGES=python3.14-dev,python3.14-venv,python3.15-dev,python3.15-venv,g++,cmake,make,ninja-build,patchelf,ca-certificates
 SUITE=unstable
 # No unicode-data: unstable's UCD is newer than the one the escape table was generated from, and
 # that comparison does not depend on the Python version; the runs outside the chroot make it.

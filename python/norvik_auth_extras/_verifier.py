@@ -35,8 +35,8 @@ _parse = norvik_auth.parse_webapp_data
 _validate = norvik_auth.validate_webapp_data
 
 # The parser's own refusals of the text: a missing hash and the members it could not convert.
-# Any other PanicException (a Python object it could not make, a failure inside libcrypto, a
-# message added later) is the server's, and must not reach a client as "malformed".
+# Any other PanicException (a Python object it could not make, a message added later) is the
+# server's, and must not reach a client as "malformed".
 _CLIENT_FAULT_PREFIXES = tuple(f"Unable to parse {member}: " for member in
                                ("user", "receiver", "chat", "auth_date", "can_send_after"))
 

@@ -5,6 +5,6 @@
 __all__ = ["PanicException"]
 
 class PanicException(BaseException):
-    """Raised by norvik_auth when init data cannot be parsed, or when the interpreter or libcrypto
-    fails it inside a call; args[0] is the message. A BaseException: a multiprocessing.Pool
+    """Raised by norvik_auth when init data cannot be parsed, or when the interpreter fails it
+    inside a call; args[0] is the message. A BaseException: a multiprocessing.Pool
     worker dies on it, a concurrent.futures pool hands it back."""

@@ -11,9 +11,9 @@
 #include "binding/call_wrapper.hpp"
 #include "binding/init_data_argument.hpp"
 #include "binding/record_object.hpp"
-#include "binding/signer.hpp"
 #include "lib/init_data_parser.hpp"
 #include "lib/signature.hpp"
+#include "util/secure_wipe.hpp"
 
 namespace norvik_auth::binding {
 namespace {
@@ -45,9 +45,8 @@ PyObject* validate_webapp_data(PyObject*, PyObject* const* args, Py_ssize_t narg
         if (!init_data.take(webapp_data, "webapp_data")) return {};
         KeyBytes key;
         if (!key.take(secret_key, "secret_key")) return {};
-        const util::Outcome<bool> matches = signer().signed_with(init_data.record(), key.bytes());
-        if (!matches) return raise_failure(matches.failure());
-        return PyRef::borrow(matches.value() ? Py_True : Py_False);
+        const bool signed_with_key = lib::signed_with(init_data.record(), key.bytes());
+        return PyRef::borrow(signed_with_key ? Py_True : Py_False);
     });
 }
 
@@ -58,9 +57,11 @@ PyObject* get_secret_key(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
         const auto [bot_token] = *bound;
         const std::optional<std::string_view> token = utf8_argument(bot_token, "bot_token");
         if (!token) return {};
-        const util::Outcome<lib::Digest> key = signer().derive_secret_key(*token);
-        if (!key) return raise_failure(key.failure());
-        return new_byte_list(key.value());
+        lib::Digest key = lib::derive_secret_key(*token);
+        PyRef list = new_byte_list(key);
+        // The list holds the key as Python integers now; this copy goes.
+        util::secure_wipe(key.data(), key.size());
+        return list;
     });
 }
 

@@ -11,7 +11,6 @@
 #include "binding/panic_exception.hpp"
 #include "binding/py_error.hpp"
 #include "binding/record_classes.hpp"
-#include "binding/signer.hpp"
 
 #if PY_VERSION_HEX >= 0x030C0000 && PY_VERSION_HEX < 0x030D0000
 // CPython 3.12's own test whether the current interpreter may load a single-phase module, its
@@ -125,7 +124,7 @@ PyRef initialise_module() {
     }
     if (g_cached_module != nullptr) return PyRef::borrow(g_cached_module);
 
-    // Made now rather than on first need, so that failing to make them fails the import
+    // Made now rather than on first need, so that failing to make it fails the import
     // instead of a later call.
     if (!create_panic_exception_type()) {
         set_error_caused_by_pending(
@@ -133,7 +132,6 @@ PyRef initialise_module() {
             "norvik_auth cannot start: its PanicException class was not created");
         return {};
     }
-    if (!start_signer()) return {};
     PyRef module = checked(PyModule_Create2(&g_module_definition, 1013));
     if (!module || !run_module_body(module.get())) return {};
     if (g_cached_module == nullptr) g_cached_module = PyRef::borrow(module.get()).release();

@@ -1,79 +1,62 @@
-// HMAC-SHA-256 and constant-time comparison, backed by OpenSSL's libcrypto.
+// HMAC-SHA-256 as RFC 2104 defines it, and a constant-time byte comparison.
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
 
-#include "util/outcome.hpp"
-
-// libcrypto's own types, declared here so that its headers stay inside hmac_sha256.cpp.
-struct evp_md_st;
-struct evp_md_ctx_st;
+#include "lib/sha256.hpp"
 
 namespace norvik_auth::lib {
 
-using Digest = std::array<std::uint8_t, 32>;
+/// A pad of RFC 2104, K ^ (`mask` in every word), where K is `key` padded with zeros to one
+/// SHA-256 block, or, for a key longer than a block, its SHA-256 digest padded so.
+constexpr void make_pad(std::span<const std::uint8_t> key, std::uint32_t mask, Sha256Words& pad,
+                        const Sha256Kernel& kernel) {
+    if (key.size() <= kSha256BlockSize) return load_words(key, pad, mask);
+    Sha256State state = kSha256Initial;
+    sha256_to_end(state, 0, key, kernel);
+    for (std::size_t i = 0; i < pad.size(); ++i) pad[i] = (i < state.size() ? state[i] : 0) ^ mask;
+    sha256_detail::wipe(state);
+}
 
-/// HMAC-SHA-256 through libcrypto. The algorithm is fetched and the hashing context made once,
-/// when the object is made, so a computation needs neither; no key material stays in the
-/// object between computations. One computation at a time: callers serialise.
-class HmacSha256 {
-public:
-    /// The engine, or a Failure saying why libcrypto cannot supply SHA-256 (no provider offers
-    /// it, or it failed to start), with libcrypto's own reason where it gave one. Throws
-    /// std::bad_alloc when memory runs out.
-    static util::Outcome<HmacSha256> create();
-    HmacSha256(HmacSha256&& other) noexcept;
-    HmacSha256& operator=(HmacSha256&&) = delete;
-    ~HmacSha256();
+inline constexpr std::uint32_t kInnerPad = 0x36363636;
+inline constexpr std::uint32_t kOuterPad = 0x5c5c5c5c;
 
-    /// HMAC-SHA-256 of `message` under `key`; any lengths, zero included. A Failure when
-    /// libcrypto fails on the way (it allocates inside); the object stays usable.
-    util::Outcome<Digest> operator()(std::span<const std::uint8_t> key,
-                                     std::span<const std::uint8_t> message);
-
-    /// The hash states of one key after its inner and outer pads: messages under that key then
-    /// cost two blocks fewer each. For keys that are no secret (a constant of the protocol):
-    /// the states live as long as this object.
-    class KeyStates {
-    public:
-        KeyStates(const KeyStates&) = delete;
-        KeyStates& operator=(const KeyStates&) = delete;
-        KeyStates(KeyStates&& other) noexcept;
-        KeyStates& operator=(KeyStates&&) = delete;
-        ~KeyStates();
-
-    private:
-        friend class HmacSha256;
-        KeyStates() = default;
-        evp_md_ctx_st* inner_ = nullptr;
-        evp_md_ctx_st* outer_ = nullptr;
-    };
-
-    /// A Failure when libcrypto refuses; throws std::bad_alloc when memory runs out.
-    util::Outcome<KeyStates> key_states(std::span<const std::uint8_t> key);
-    /// HMAC-SHA-256 of `message` under the key of `states`; fails as operator() does.
-    util::Outcome<Digest> operator()(const KeyStates& states,
-                                     std::span<const std::uint8_t> message);
-
-private:
-    HmacSha256() = default;
-
-    // The steps of a computation: false when libcrypto failed at one.
-
-    /// Writes the 64-byte inner and outer pads of `key`.
-    [[nodiscard]] bool make_pads(std::span<const std::uint8_t> key, std::uint8_t* inner_pad,
-                                 std::uint8_t* outer_pad);
-    [[nodiscard]] bool hash_padded(const std::uint8_t* pad, std::span<const std::uint8_t> message,
-                                   std::uint8_t* out);
-    [[nodiscard]] bool hash_from(const evp_md_ctx_st* state,
-                                 std::span<const std::uint8_t> message, std::uint8_t* out);
-
-    evp_md_st* sha256_ = nullptr;
-    evp_md_ctx_st* context_ = nullptr;
+/// The hash states after a key's inner pad (K ^ 0x36...) and outer pad (K ^ 0x5c...), the first
+/// block of either hash. Kept only for a key that is no secret: HMAC under it then costs two
+/// blocks fewer per message.
+struct HmacKeyStates {
+    Sha256State inner;
+    Sha256State outer;
 };
+
+/// The states of `key` through `kernel`: for a public key known when compiling, computed then
+/// with the portable kernel.
+constexpr HmacKeyStates hmac_key_states(std::span<const std::uint8_t> key,
+                                        const Sha256Kernel& kernel) {
+    HmacKeyStates states{kSha256Initial, kSha256Initial};
+    Sha256Words inner_pad;
+    Sha256Words outer_pad;
+    make_pad(key, kInnerPad, inner_pad, kernel);
+    make_pad(key, kOuterPad, outer_pad, kernel);
+    kernel.word_pair(states.inner, inner_pad, states.outer, outer_pad);
+    sha256_detail::wipe(inner_pad);
+    sha256_detail::wipe(outer_pad);
+    return states;
+}
+
+/// HMAC-SHA-256 of `message` under `key`, through the fastest kernel this processor runs. Keys
+/// and messages of any length, zero included. Everything derived from the key (key block, pads,
+/// states, inner digest) is wiped before the digest is returned.
+Digest hmac_sha256(std::span<const std::uint8_t> key, std::span<const std::uint8_t> message);
+
+/// The same through a given kernel (to check each one).
+Digest hmac_sha256(std::span<const std::uint8_t> key, std::span<const std::uint8_t> message,
+                   const Sha256Kernel& kernel);
+
+/// HMAC-SHA-256 of `message` under the key whose states are `states`, through the fastest kernel.
+Digest hmac_sha256(const HmacKeyStates& states, std::span<const std::uint8_t> message);
 
 /// Compares two equally long buffers in time independent of their contents.
 bool constant_time_equal(const void* a, const void* b, std::size_t size);

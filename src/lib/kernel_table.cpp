@@ -60,6 +60,18 @@ constexpr Kernel kKernels[] = {
     {"separator-count/sse2", "", always,
      SeparatorCountEntry{separator_counts_sse2, separator_counts_bytewise}},
 #endif
+
+    {"sha256/portable", "", always, Sha256Entry{kSha256Portable, kSha256Portable}},
+#ifdef NORVIK_SHA_NI
+    {"sha256/sha-ni", "sha+sse4.1", util::cpu_has_sha_ni,
+     Sha256Entry{{sha256_blocks_sha_ni, sha256_words_sha_ni, sha256_word_pair_sha_ni},
+                 kSha256Portable}},
+#endif
+#ifdef NORVIK_ARM_SHA2
+    {"sha256/armv8-sha2", "sha2", util::cpu_has_arm_sha2,
+     Sha256Entry{{sha256_blocks_armv8, sha256_words_armv8, sha256_word_pair_armv8},
+                 kSha256Portable}},
+#endif
 };
 
 }  // namespace

@@ -1,6 +1,7 @@
-// Every byte-search and compare kernel in the build, listed once: what it computes, what the
-// processor needs for it, and the plain version it must agree with. The module picks its kernels
-// from this table at load; the checks walk it to reach every kernel, not only the chosen ones.
+// Every byte-search, compare and hashing kernel in the build, listed once: what it computes, what
+// the processor needs for it, and the plain version it must agree with. The module picks its
+// kernels from this table at load; the checks walk it to reach every kernel, not only the chosen
+// ones.
 #pragma once
 
 #include <cstddef>
@@ -10,7 +11,7 @@
 #include <variant>
 
 #include "lib/form_scan.hpp"
-#include "lib/hmac_sha256.hpp"
+#include "lib/sha256.hpp"
 
 // Kernels that need more than the build's baseline are compiled for their own instruction sets
 // with GCC's target attribute; other compilers get the portable ones (and SSE2 where the
@@ -23,6 +24,27 @@
 #endif
 #if defined(__SSE2__)
 #define NORVIK_SSE2 1
+#endif
+
+// SHA-256 instructions. MSVC compiles the x86 ones without an attribute. On aarch64 the ARMv8
+// ones are there without one when the baseline has them (__ARM_FEATURE_SHA2, as on Apple
+// silicon); otherwise only GCC is asked, as clang before 16 declares them only for such a
+// baseline.
+#if defined(NORVIK_X86_TARGETS)
+#define NORVIK_SHA_NI 1
+#define NORVIK_TARGET_SHA_NI __attribute__((target("sha,sse4.1")))
+#elif defined(_MSC_VER) && defined(_M_X64)
+#define NORVIK_SHA_NI 1
+#define NORVIK_TARGET_SHA_NI
+#endif
+#if defined(__aarch64__) && defined(__AARCH64EL__)
+#if defined(__ARM_FEATURE_SHA2)
+#define NORVIK_ARM_SHA2 1
+#define NORVIK_TARGET_ARM_SHA2
+#elif defined(__GNUC__) && !defined(__clang__)
+#define NORVIK_ARM_SHA2 1
+#define NORVIK_TARGET_ARM_SHA2 __attribute__((target("+crypto")))
+#endif
 #endif
 
 namespace norvik_auth::lib {
@@ -78,8 +100,15 @@ struct SeparatorCountEntry {
     SeparatorCountFn reference;
 };
 
-using KernelEntry = std::variant<PercentDecodeEntry, FormScanEntry, JsonBlockStopsEntry,
-                                 JsonPlainRunEntry, SignatureHexEntry, SeparatorCountEntry>;
+/// SHA-256's compression function (see sha256.hpp).
+struct Sha256Entry {
+    Sha256Kernel run;
+    Sha256Kernel reference;
+};
+
+using KernelEntry =
+    std::variant<PercentDecodeEntry, FormScanEntry, JsonBlockStopsEntry, JsonPlainRunEntry,
+                 SignatureHexEntry, SeparatorCountEntry, Sha256Entry>;
 
 struct Kernel {
     /// "family/variant", for messages and for picking one out by name.
@@ -95,7 +124,7 @@ struct Kernel {
 /// The family part of a kernel's name, for each alternative of KernelEntry in order.
 inline constexpr const char* kKernelFamilies[] = {"percent-decode", "form-scan", "json-block-stops",
                                                   "json-plain-run", "signature-hex",
-                                                  "separator-count"};
+                                                  "separator-count", "sha256"};
 
 /// Every kernel of the build. Each family runs from the most portable kernel to the widest, so
 /// the last of a family that the processor runs is the fastest it has.
@@ -141,6 +170,26 @@ bool hex_compare_sse2(const Digest& digest, const char* hash);
 SeparatorCounts separator_counts_bytewise(std::string_view text);
 #ifdef NORVIK_SSE2
 SeparatorCounts separator_counts_sse2(std::string_view text);
+#endif
+
+// The reference, kSha256Portable, is in sha256.hpp.
+#ifdef NORVIK_SHA_NI
+NORVIK_TARGET_SHA_NI void sha256_blocks_sha_ni(Sha256State& state, const std::uint8_t* blocks,
+                                               std::size_t count);
+NORVIK_TARGET_SHA_NI void sha256_words_sha_ni(Sha256State& state, const Sha256Words& words);
+NORVIK_TARGET_SHA_NI void sha256_word_pair_sha_ni(Sha256State& first,
+                                                  const Sha256Words& first_words,
+                                                  Sha256State& second,
+                                                  const Sha256Words& second_words);
+#endif
+#ifdef NORVIK_ARM_SHA2
+NORVIK_TARGET_ARM_SHA2 void sha256_blocks_armv8(Sha256State& state, const std::uint8_t* blocks,
+                                                std::size_t count);
+NORVIK_TARGET_ARM_SHA2 void sha256_words_armv8(Sha256State& state, const Sha256Words& words);
+NORVIK_TARGET_ARM_SHA2 void sha256_word_pair_armv8(Sha256State& first,
+                                                   const Sha256Words& first_words,
+                                                   Sha256State& second,
+                                                   const Sha256Words& second_words);
 #endif
 
 }  // namespace kernels

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "lib/kernels.hpp"
+#include "util/secure_wipe.hpp"
 
 #ifdef NORVIK_SSE2
 #include <emmintrin.h>
@@ -17,6 +18,16 @@ namespace {
 
 constexpr std::string_view kDerivationKey = "SignedView";
 constexpr std::size_t kHexSignatureSize = 2 * std::tuple_size_v<Digest>;
+
+// The derivation key is public, so its states are computed while compiling and live in the
+// module's constant data.
+constexpr HmacKeyStates kDerivationKeyStates = [] {
+    std::array<std::uint8_t, kDerivationKey.size()> key{};
+    for (std::size_t i = 0; i < key.size(); ++i) {
+        key[i] = static_cast<std::uint8_t>(kDerivationKey[i]);
+    }
+    return hmac_key_states(key, kSha256Portable);
+}();
 
 std::span<const std::uint8_t> bytes_of(std::string_view text) {
     return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
@@ -60,7 +71,9 @@ bool hex_compare_portable(const Digest& digest, const char* hash) {
     for (std::size_t i = 0; i < digest.size(); ++i) {
         std::memcpy(hex.data() + 2 * i, kHexPairs[digest[i]].data(), 2);
     }
-    return constant_time_equal(hex.data(), hash, hex.size());
+    const bool equal = constant_time_equal(hex.data(), hash, hex.size());
+    util::secure_wipe(hex.data(), hex.size());  // as the digest is
+    return equal;
 }
 
 #ifdef NORVIK_SSE2
@@ -91,31 +104,21 @@ bool hex_compare_sse2(const Digest& digest, const char* hash) {
 
 }  // namespace kernels
 
-util::Outcome<Signer> Signer::create() {
-    util::Outcome<HmacSha256> hmac = HmacSha256::create();
-    if (!hmac) return std::move(hmac).failure();
-    util::Outcome<HmacSha256::KeyStates> derivation_key =
-        hmac.value().key_states(bytes_of(kDerivationKey));
-    if (!derivation_key) return std::move(derivation_key).failure();
-    return Signer(std::move(hmac).value(), std::move(derivation_key).value());
+Digest derive_secret_key(std::string_view bot_token) {
+    return hmac_sha256(kDerivationKeyStates, bytes_of(bot_token));
 }
 
-util::Outcome<Digest> Signer::derive_secret_key(std::string_view bot_token) {
-    return hmac_(derivation_key_, bytes_of(bot_token));
-}
-
-util::Outcome<bool> Signer::signature_matches(std::string_view data_check_string,
-                                              std::string_view hash,
-                                              std::span<const std::uint8_t> key) {
-    const util::Outcome<Digest> expected = hmac_(key, bytes_of(data_check_string));
-    if (!expected) return expected.failure();
+bool signature_matches(std::string_view data_check_string, std::string_view hash,
+                       std::span<const std::uint8_t> key) {
+    Digest expected = hmac_sha256(key, bytes_of(data_check_string));
     // The length is public (always 64); the bytes are compared without an early exit so the
     // time taken does not tell an attacker how much of a forged signature was right.
-    return hash.size() == kHexSignatureSize && kHexCompare(expected.value(), hash.data());
+    const bool matches = hash.size() == kHexSignatureSize && kHexCompare(expected, hash.data());
+    util::secure_wipe(expected.data(), expected.size());
+    return matches;
 }
 
-util::Outcome<bool> Signer::signed_with(const webapp_data::WebAppInitData& init_data,
-                                        std::span<const std::uint8_t> key) {
+bool signed_with(const webapp_data::WebAppInitData& init_data, std::span<const std::uint8_t> key) {
     if (!init_data.data_check_string_unambiguous) return false;
     return signature_matches(init_data.data_check_string, init_data.hash, key);
 }

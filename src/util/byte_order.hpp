@@ -31,6 +31,19 @@ inline std::uint64_t byte_swap64(std::uint64_t value) {
 #endif
 }
 
+/// `value` with its four bytes in reverse order: one instruction where the compiler has one.
+inline std::uint32_t byte_swap32(std::uint32_t value) {
+#if defined(__cpp_lib_byteswap)
+    return std::byteswap(value);
+#elif defined(_MSC_VER) && !defined(__clang__)
+    return _byteswap_ulong(value);
+#elif defined(__GNUC__) || defined(__clang__)
+    return __builtin_bswap32(value);
+#else
+    return value >> 24 | (value >> 8 & 0xff00) | (value << 8 & 0xff0000) | value << 24;
+#endif
+}
+
 /// Eight bytes read as one number that orders like the bytes compared one by one.
 inline std::uint64_t big_endian_value(std::uint64_t word_in_memory_order) {
     if constexpr (std::endian::native == std::endian::little) {

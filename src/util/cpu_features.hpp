@@ -14,4 +14,11 @@ bool cpu_has_avx512_bw();
 /// system saving the registers. Always false off x86.
 bool cpu_has_avx512_vbmi2();
 
+/// The SHA extensions (SHA-NI) with SSE4.1, which their kernel's shuffles need. Always false
+/// off x86.
+bool cpu_has_sha_ni();
+
+/// ARMv8's SHA-256 instructions (SHA2). Always false off aarch64.
+bool cpu_has_arm_sha2();
+
 }  // namespace norvik_auth::util

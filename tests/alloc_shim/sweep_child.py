@@ -5,8 +5,7 @@ Usage: sweep_child.py SHIM_PATH CASE_JSON. Prints one JSON line: {"shim": false}
 not the allocator in effect, else {"shim": true, "sweep": [...]}, one entry per n.
 
 Each n is forked from this process, so that the state before the armed call (a first call of the
-process, or of a thread) is built once and every n still starts from it. Nothing here may touch
-libcrypto before the call: hashlib would fetch SHA-256 ahead of the module.
+process, or of a thread) is built once and every n still starts from it.
 """
 
 import ctypes
@@ -67,7 +66,8 @@ if CASE["call"] == "verify":  # the companion hashes with hashlib: only after a 
     from norvik_auth_extras import Verifier
     verifier = Verifier(secret_key=bytes(key_list), max_age=None)
 call, wanted = calls[CASE["call"]], expected[CASE["call"]]
-# Parsing computes no digest, so taking the record first leaves libcrypto untouched.
+# The record is made before the sweep: parsing computes no digest, so the call swept still
+# hashes for the first time in the process.
 init_data = norvik_auth.parse_webapp_data(query) if CASE["call"].startswith("validate") else None
 
 

@@ -1,11 +1,12 @@
-// Every kernel of the build checked against a plain model written here and against the table's
-// own reference: every size 0..300 at every offset of the first two 64-byte blocks, over byte
-// mixes that reach each branch, plus seeded random inputs. Each input sits at the very end of
-// its own allocation, so a sanitizer or valgrind sees any read past it.
+// Every kernel of the build checked against a plain model written here (for SHA-256, NIST's
+// and the HMAC vectors' published answers) and against the table's own reference: every size
+// 0..300 at every offset of the first two 64-byte blocks, over byte mixes that reach each
+// branch, plus seeded random inputs. Each input sits at the very end of its own allocation, so a
+// sanitizer or valgrind sees any read past it.
 //
 //   kernel_matrix           checks every kernel; one line per kernel, then a summary line
 //   kernel_matrix --list    one line per kernel: name, needed feature, "runs" or "lacks"
-//   kernel_matrix --only NAME[,NAME...] [--seed N] [--offsets N]
+//   kernel_matrix --only NAME[,NAME...] [--seed N] [--offsets N] [--data DIR]
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -21,7 +22,15 @@
 #include <variant>
 #include <vector>
 
+#include "known_answers.hpp"
+#include "lib/hmac_sha256.hpp"
 #include "lib/kernels.hpp"
+#include "lib/sha256.hpp"
+
+// Where tests/data is; the build names it, --data overrides it.
+#ifndef NORVIK_TEST_DATA_DIR
+#define NORVIK_TEST_DATA_DIR "tests/data"
+#endif
 
 namespace {
 
@@ -177,6 +186,7 @@ struct Options {
     std::uint64_t seed = 20;
     std::size_t offsets = 2 * kBlock;  // every offset of the first two blocks
     std::size_t random_inputs = 3000;
+    std::string data_dir = NORVIK_TEST_DATA_DIR;
 };
 
 /// Calls `check(bytes, offset)` on every input of the matrix; stops at the first failure, whose
@@ -390,6 +400,106 @@ std::string check(const SeparatorCountEntry& kernel, const Options& options) {
     return failure;
 }
 
+std::span<const std::uint8_t> bytes_of(std::string_view text) {
+    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+/// Every published answer under `kernel`: NIST's messages, and the HMAC tags, a valid one
+/// matching the start of the digest's hex (Wycheproof truncates some), an invalid one not.
+std::string check_known_answers(const Sha256Kernel& kernel, const std::string& data_dir) {
+    using namespace known_answers;
+    struct File {
+        Read read;
+        std::size_t count;
+        bool keyed;  // HMAC, else plain SHA-256
+    };
+    const File files[] = {
+        {read_shavs(data_dir + "/nist-cavp-shavs/SHA256ShortMsg.rsp"), 65, false},
+        {read_shavs(data_dir + "/nist-cavp-shavs/SHA256LongMsg.rsp"), 64, false},
+        {read_wycheproof_mac(data_dir + "/hmac/hmac_sha256_test.json"), 174, true},
+        {read_nist_hmac_examples(data_dir + "/hmac/nist_hmac_sha256_examples.json"), 3, true},
+    };
+    for (const File& file : files) {
+        if (!file.read.error.empty()) return file.read.error;
+        if (file.read.vectors.size() != file.count) {
+            return "read " + std::to_string(file.read.vectors.size()) + " vectors, want " +
+                   std::to_string(file.count) + ", from " +
+                   (file.read.vectors.empty() ? data_dir : file.read.vectors.front().name);
+        }
+        for (const Vector& vector : file.read.vectors) {
+            const std::string hex = lower_hex(file.keyed
+                                                  ? hmac_sha256(vector.key, vector.message, kernel)
+                                                  : sha256(vector.message, kernel));
+            if (hex.starts_with(vector.tag) != vector.valid) {
+                return vector.name + ": got " + hex +
+                       (vector.valid ? ", want " : ", must not match ") + vector.tag;
+            }
+        }
+    }
+    return {};
+}
+
+/// The published answers; then the digest, and HMAC under the input's first third as the key,
+/// of every input of the matrix, of long random messages, and the block functions alone
+/// (blocks, words, a pair of word blocks) from random states, each against the reference.
+std::string check(const Sha256Entry& kernel, const Options& options) {
+    std::string failure = check_known_answers(kernel.run, options.data_dir);
+    if (!failure.empty()) return failure;
+    const auto judge = [&](std::string_view text) -> std::string {
+        const std::span<const std::uint8_t> bytes = bytes_of(text);
+        if (sha256(bytes, kernel.run) != sha256(bytes, kernel.reference)) return "digest differs";
+        const auto key = bytes.first(bytes.size() / 3);
+        const auto message = bytes.subspan(bytes.size() / 3);
+        if (hmac_sha256(key, message, kernel.run) != hmac_sha256(key, message, kernel.reference)) {
+            return "HMAC differs";
+        }
+        return {};
+    };
+    failure = each_input(options, kMaxSize, judge);
+    if (!failure.empty()) return failure;
+    std::mt19937_64 random(options.seed);
+    for (int n = 0; n < 40 && failure.empty(); ++n) {
+        const std::size_t size = 1000 + static_cast<std::size_t>(random() % 70000);
+        const Placed input(draw(kMixes[std::size(kMixes) - 1], size, random),
+                           static_cast<std::size_t>(random() % kBlock));
+        failure = judge(input.view());
+        if (!failure.empty()) {
+            failure += " (long random input " + std::to_string(n) + ", size " +
+                       std::to_string(size) + ")";
+        }
+    }
+    for (int n = 0; n < 2000 && failure.empty(); ++n) {
+        Sha256State run_state;
+        for (std::uint32_t& word : run_state) word = static_cast<std::uint32_t>(random());
+        Sha256State reference_state = run_state;
+        const std::size_t count = 1 + static_cast<std::size_t>(random() % 8);
+        const Placed blocks(draw(kMixes[std::size(kMixes) - 1], count * kBlock, random),
+                            static_cast<std::size_t>(random() % kBlock));
+        const auto* data = reinterpret_cast<const std::uint8_t*>(blocks.view().data());
+        kernel.run.blocks(run_state, data, count);
+        kernel.reference.blocks(reference_state, data, count);
+        if (run_state != reference_state) failure = "blocks differ from a random state";
+        Sha256Words words;
+        for (std::uint32_t& word : words) word = static_cast<std::uint32_t>(random());
+        kernel.run.words(run_state, words);
+        kernel.reference.words(reference_state, words);
+        if (failure.empty() && run_state != reference_state) {
+            failure = "words differ from a random state";
+        }
+        // A pair: the second block from the state the first one left.
+        Sha256State run_second = run_state;
+        Sha256State reference_second = reference_state;
+        Sha256Words second_words;
+        for (std::uint32_t& word : second_words) word = static_cast<std::uint32_t>(random());
+        kernel.run.word_pair(run_state, words, run_second, second_words);
+        kernel.reference.word_pair(reference_state, words, reference_second, second_words);
+        if (failure.empty() && (run_state != reference_state || run_second != reference_second)) {
+            failure = "word pair differs from a random state";
+        }
+    }
+    return failure;
+}
+
 std::string check_kernel(const Kernel& kernel, const Options& options) {
     return std::visit([&](const auto& entry) { return check(entry, options); }, kernel.entry);
 }
@@ -405,7 +515,7 @@ std::vector<std::string> split(std::string_view list) {
 }
 
 int usage() {
-    std::fprintf(stderr, "usage: kernel_matrix [--list] [--only NAME[,NAME...]] [--seed N] [--offsets N]\n");
+    std::fprintf(stderr, "usage: kernel_matrix [--list] [--only NAME[,NAME...]] [--seed N] [--offsets N] [--data DIR]\n");
     return 2;
 }
 
@@ -424,6 +534,8 @@ int main(int argc, char** argv) {
             only = split(argv[++i]);
         } else if (arg == "--seed" && has_value) {
             options.seed = std::strtoull(argv[++i], nullptr, 10);
+        } else if (arg == "--data" && has_value) {
+            options.data_dir = argv[++i];
         } else if (arg == "--offsets" && has_value) {
             options.offsets = std::clamp<std::size_t>(std::strtoull(argv[++i], nullptr, 10), 1, 2 * kBlock);
         } else {
