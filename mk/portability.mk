@@ -6,7 +6,7 @@
 #                           README's python blocks (each also run), then stubtest and pyright
 #   make dist-test          sdist and wheel with `python -m build`; the wheel tested in a fresh venv
 #   make sdist-bare         the sdist installed where OpenSSL's headers are hidden (root only)
-#   make ci-portability     typecheck and dist-test, for continuous integration, where the suite
+#   make ci-portability     typecheck, dist-test and sdist-bare, for continuous integration, where the suite
 #                           runs on every CPython against its wheel (wheel-test in wheels.mk)
 #
 # Everything lands in build/portability/ (removed by `make clean`). Interpreters 3.9-3.13 are taken
@@ -191,5 +191,6 @@ sdist-bare:
 ci-portability:
 	@start=$$(date +%s); $(MAKE) --no-print-directory typecheck; s1=$$?; \
 	t1=$$(date +%s); $(MAKE) --no-print-directory dist-test; s2=$$?; t2=$$(date +%s); \
+	$(MAKE) --no-print-directory sdist-bare; s3=$$?; t3=$$(date +%s); \
 	echo "typecheck: exit $$s1, $$((t1 - start)) s"; echo "dist-test: exit $$s2, $$((t2 - t1)) s"; \
-	[ $$s1 = 0 ] && [ $$s2 = 0 ]
+	echo "sdist-bare: exit $$s3, $$((t3 - t2)) s"; [ $$s1 = 0 ] && [ $$s2 = 0 ] && [ $$s3 = 0 ]
