@@ -231,9 +231,10 @@ class Verifier:
     (MissingAuthDate), an ``auth_date`` more than ``max_future`` seconds ahead of ``clock()``
     (FutureInitData), one more than ``max_age`` seconds old (ExpiredInitData), and, with
     ``require_user``, data without a user (MissingUser). The last four carry the verified record
-    as ``init_data``. The future check applies whenever ``auth_date`` is present. What is not the client's fault is not an
-    InitDataError: a clock reading that is not a finite number, or a failure of the native
-    module other than a refusal of the text, raises RuntimeError; MemoryError passes as itself.
+    as ``init_data``. The future check applies whenever ``auth_date`` is present. What is not
+    the client's fault is not an InitDataError: a clock reading that is not a finite number, or a
+    failure of the native module other than a refusal of the text, raises RuntimeError;
+    MemoryError passes as itself.
     """
 
     # __dict__ for what is not the verifier's own state: a subclass's attributes, or a mock
@@ -269,41 +270,44 @@ class Verifier:
         """The parsed record of signed, fresh init data; raises InitDataError (the subclass of
         its reason) otherwise, and RuntimeError for what is the server's fault (a broken clock, a
         failure inside the module)."""
+        # The malformed refusal is raised after the handler, not inside it: an exception raised in
+        # a handler takes the caught one as its context, which costs more than parsing the junk.
         try:
             record = _parse(init_data)
         except PanicException as error:
             message = str(error)
             if message != "Hash is required" and not message.startswith(_CLIENT_FAULT_PREFIXES):
                 raise RuntimeError(f"init data could not be parsed: {message}") from error
-            raise _refusal(MalformedInitData, "malformed", message) from None
         except UnicodeEncodeError as error:
             # A lone surrogate, as json.loads makes of "\ud800" in a request body: no UTF-8 form.
-            raise _refusal(MalformedInitData, "malformed", str(error)) from None
-        try:
-            valid = _validate(record, self._key)
-            # Each read of the record makes new Python objects, which may fail as well.
-            auth_date = record.auth_date
-            no_user = self._require_user and record.user is None
-        except PanicException as error:
-            raise RuntimeError(f"the init data could not be checked: {error}") from error
-        if not valid:
-            raise _refusal(InvalidSignature, "signature")
-        if auth_date is not None:
-            now = self._clock()  # read once: both limits are judged at the same moment
-            if type(now) is not float or now - now != 0.0:  # NaN and infinities give NaN
-                now = clock_reading(now)
-            age = now - auth_date
-            if age < self._min_age:
-                raise _refusal(FutureInitData, "future",
-                               f"auth_date {auth_date} is {-age:.0f} s ahead of the clock", record)
-            if age > self._oldest:
-                raise _refusal(ExpiredInitData, "expired", f"auth_date {auth_date} is {age:.0f} s "
-                               f"old, more than max_age {self._oldest:g} s", record)
-        elif self._max_age is not None:
-            raise _refusal(MissingAuthDate, "no_auth_date", "", record)
-        if no_user:
-            raise _refusal(MissingUser, "no_user", "", record)
-        return record
+            message = str(error)
+        else:
+            try:
+                valid = _validate(record, self._key)
+                # Each read of the record makes new Python objects, which may fail as well.
+                auth_date = record.auth_date
+                no_user = self._require_user and record.user is None
+            except PanicException as error:
+                raise RuntimeError(f"the init data could not be checked: {error}") from error
+            if not valid:
+                raise _refusal(InvalidSignature, "signature")
+            if auth_date is not None:
+                now = self._clock()  # read once: both limits are judged at the same moment
+                if type(now) is not float or now - now != 0.0:  # NaN and infinities give NaN
+                    now = clock_reading(now)
+                age = now - auth_date
+                if age < self._min_age:
+                    raise _refusal(FutureInitData, "future", f"auth_date {auth_date} is "
+                                   f"{-age:.0f} s ahead of the clock", record)
+                if age > self._oldest:
+                    raise _refusal(ExpiredInitData, "expired", f"auth_date {auth_date} is "
+                                   f"{age:.0f} s old, more than max_age {self._oldest:g} s", record)
+            elif self._max_age is not None:
+                raise _refusal(MissingAuthDate, "no_auth_date", "", record)
+            if no_user:
+                raise _refusal(MissingUser, "no_user", "", record)
+            return record
+        raise _refusal(MalformedInitData, "malformed", message)
 
     def __setattr__(self, name: str, value: object) -> None:
         if name in _STATE:
