@@ -40,20 +40,8 @@ Digest finish_hmac(Sha256State& inner, Sha256State& outer, std::span<const std::
 // RFC 2104: H((K ^ opad) || H((K ^ ipad) || message)).
 Digest hmac_sha256(std::span<const std::uint8_t> key, std::span<const std::uint8_t> message,
                    const Sha256Kernel& kernel) {
-    // Each pad is built from the key on its own, a word at a time, rather than one from the
-    // other in place: the kernel then reads every word straight from the store that made it.
-    // A key longer than a block is hashed twice, a rare case paid for by the common one. The
-    // two pads are compressed together, the outer one in the inner one's waits.
-    Sha256State inner = kSha256Initial;
-    Sha256State outer = kSha256Initial;
-    Sha256Words inner_pad;
-    Sha256Words outer_pad;
-    make_pad(key, kInnerPad, inner_pad, kernel);
-    make_pad(key, kOuterPad, outer_pad, kernel);
-    kernel.word_pair(inner, inner_pad, outer, outer_pad);
-    sha256_detail::wipe(inner_pad);
-    sha256_detail::wipe(outer_pad);
-    return finish_hmac(inner, outer, message, kernel);
+    HmacKeyStates states = hmac_key_states(key, kernel);
+    return finish_hmac(states.inner, states.outer, message, kernel);
 }
 
 Digest hmac_sha256(std::span<const std::uint8_t> key, std::span<const std::uint8_t> message) {

@@ -24,8 +24,8 @@ inline constexpr std::uint32_t kInnerPad = 0x36363636;
 inline constexpr std::uint32_t kOuterPad = 0x5c5c5c5c;
 
 /// The hash states after a key's inner pad (K ^ 0x36...) and outer pad (K ^ 0x5c...), the first
-/// block of either hash. Kept only for a key that is no secret: HMAC under it then costs two
-/// blocks fewer per message.
+/// block of either hash. Kept between calls only for a key that is no secret: HMAC under it
+/// then costs two blocks fewer per message.
 struct HmacKeyStates {
     Sha256State inner;
     Sha256State outer;
@@ -35,6 +35,10 @@ struct HmacKeyStates {
 /// with the portable kernel.
 constexpr HmacKeyStates hmac_key_states(std::span<const std::uint8_t> key,
                                         const Sha256Kernel& kernel) {
+    // Each pad is built from the key on its own, a word at a time, rather than one from the
+    // other in place: the kernel then reads every word straight from the store that made it.
+    // A key longer than a block is hashed twice, a rare case paid for by the common one. The
+    // two pads are compressed together, the outer one in the inner one's waits.
     HmacKeyStates states{kSha256Initial, kSha256Initial};
     Sha256Words inner_pad;
     Sha256Words outer_pad;
